@@ -1,0 +1,32 @@
+#include "cmdline/argument_tail.h"
+
+#include <cstring>
+
+namespace qoramark {
+
+namespace {
+
+bool needsQuotes(const char* argument) {
+    return *argument == '\0' || std::strpbrk(argument, " \t\n\v\f\r") != nullptr;
+}
+
+} // namespace
+
+std::string commandLineTailFromArguments(int argc, const char* const* argv) {
+    std::string tail;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) {
+            tail.push_back(' ');
+        }
+        if (needsQuotes(argv[i])) {
+            tail.push_back('"');
+            tail.append(argv[i]);
+            tail.push_back('"');
+        } else {
+            tail.append(argv[i]);
+        }
+    }
+    return tail;
+}
+
+} // namespace qoramark

@@ -1,0 +1,102 @@
+#include "cmdline/command_line.h"
+
+namespace qoramark {
+
+namespace {
+
+enum class ScanState { Between, InOption, InValue, InQuotedValue };
+
+// The "C" locale's isspace set, tested on the unsigned byte so that bytes from
+// 0x80 up never split a word whatever the locale.
+bool isWhitespace(unsigned char byte) {
+    return byte == 0x20 || (byte >= 0x09 && byte <= 0x0D);
+}
+
+constexpr unsigned char dash = 0x2D;
+constexpr unsigned char quote = 0x22;
+
+class Tokenizer {
+  public:
+    explicit Tokenizer(std::vector<CommandLineEntry>& entries) : entries(entries) {}
+
+    void scan(const std::string& text) {
+        for (char c : text) {
+            step(static_cast<unsigned char>(c), c);
+        }
+        if (!pendingOption.empty() || !pendingValue.empty()) {
+            emit();
+        }
+    }
+
+  private:
+    void emit() {
+        entries.push_back(CommandLineEntry{std::move(pendingOption), std::move(pendingValue)});
+        pendingOption.clear();
+        pendingValue.clear();
+    }
+
+    void step(unsigned char byte, char c) {
+        switch (state) {
+        case ScanState::Between:
+            if (isWhitespace(byte)) {
+                return;
+            }
+            if (byte == dash) {
+                if (!pendingOption.empty()) {
+                    emit();
+                }
+                state = ScanState::InOption;
+            } else if (byte == quote) {
+                state = ScanState::InQuotedValue;
+            } else {
+                pendingValue.push_back(c);
+                state = ScanState::InValue;
+            }
+            return;
+        case ScanState::InOption:
+            if (isWhitespace(byte)) {
+                state = ScanState::Between;
+            } else {
+                pendingOption.push_back(c);
+            }
+            return;
+        case ScanState::InValue:
+            if (isWhitespace(byte)) {
+                emit();
+                state = ScanState::Between;
+            } else {
+                pendingValue.push_back(c);
+            }
+            return;
+        case ScanState::InQuotedValue:
+            if (byte == quote) {
+                emit();
+                state = ScanState::Between;
+            } else {
+                pendingValue.push_back(c);
+            }
+            return;
+        }
+    }
+
+    std::vector<CommandLineEntry>& entries;
+    std::string pendingOption;
+    std::string pendingValue;
+    ScanState state = ScanState::Between;
+};
+
+} // namespace
+
+CommandLine::CommandLine(const std::string& tail) : emptyEntry{} {
+    Tokenizer(entries).scan(tail);
+}
+
+std::uint32_t CommandLine::count() const {
+    return static_cast<std::uint32_t>(entries.size());
+}
+
+const CommandLineEntry& CommandLine::entry(std::uint32_t index) const {
+    return index < entries.size() ? entries[index] : emptyEntry;
+}
+
+} // namespace qoramark

@@ -1,0 +1,7 @@
+#include "facts/account_names.h"
+
+namespace qoramark {
+
+void gatherAccountNames(RunFacts&) {}
+
+} // namespace qoramark

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "driver/run_records.h"
+
+namespace qoramark {
+
+// samName from USERNAME; ndsName as "." + NWUSERNAME + "." + LOGINCONTEXT.
+void gatherAccountNames(RunFacts& facts);
+
+} // namespace qoramark

@@ -1,0 +1,7 @@
+#include "facts/network_identity.h"
+
+namespace qoramark {
+
+void gatherNetworkIdentity(RunFacts&) {}
+
+} // namespace qoramark
