@@ -7,6 +7,7 @@ Windows builds run under Wine with the WINEPREFIX given in the environment.
 """
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -16,6 +17,7 @@ from dataclasses import dataclass
 BUILD = os.environ.get("QORAMARK_BUILD", "posix")
 BIN_DIR = os.environ.get("QORAMARK_BIN_DIR", "")
 IS_WINDOWS = BUILD == "win32"
+WINE = os.environ.get("QORAMARK_WINE", "wine")
 RUN_TIMEOUT = 600 if IS_WINDOWS else 60
 
 
@@ -48,8 +50,7 @@ class Sandbox:
             "TZ": os.environ.get("TZ", "UTC"),
         }
         if IS_WINDOWS:
-            for name in ("WINEPREFIX", "WINEARCH", "WINEDEBUG", "WINELOADER",
-                         "QEMU_RESERVED_VA", "DISPLAY"):
+            for name in ("WINEPREFIX", "WINEARCH", "WINEDEBUG"):
                 if name in os.environ:
                     env[name] = os.environ[name]
         else:
@@ -78,7 +79,7 @@ def run_qoramark(sandbox, args, env=None, program="qoramark"):
     becomes a Windows command line with the usual quoting."""
     command = [binary(program)] + list(args)
     if IS_WINDOWS:
-        command = ["wine"] + command
+        command = [WINE] + command
     completed = subprocess.run(
         command,
         env=sandbox.environment(env),
@@ -99,3 +100,19 @@ class SandboxTest(unittest.TestCase):
 
     def run_qoramark(self, *args, env=None, program="qoramark"):
         return run_qoramark(self.sandbox, args, env=env, program=program)
+
+
+MESSAGE_BOX_CALL = re.compile(
+    rb'Call user32\.MessageBoxA\((?P<owner>[0-9a-f]+),[0-9a-f]+ "(?P<text>(?:[^"\\]|\\.)*)"(?P<cut>\.\.\.)?,'
+    rb'[0-9a-f]+ "(?P<caption>(?:[^"\\]|\\.)*)",(?P<style>[0-9a-f]+)\)')
+
+
+def message_box_calls(stderr):
+    """The MessageBoxA calls in a Wine relay trace: (owner, text, text_cut, caption, style).
+    Wine's trace shows texts with C escapes and cuts long ones short."""
+    calls = []
+    for match in MESSAGE_BOX_CALL.finditer(stderr):
+        unescape = lambda b: b.decode("unicode_escape").encode("latin-1")
+        calls.append((int(match["owner"], 16), unescape(match["text"]), bool(match["cut"]),
+                      unescape(match["caption"]), int(match["style"], 16)))
+    return calls
