@@ -29,9 +29,17 @@ bool openLogFile(const std::string& path, LogFile& file) {
     return handle != INVALID_HANDLE_VALUE;
 }
 
-// Text mode on this platform: the line ends in a carriage return and a line feed.
+// Written as text mode writes it: every line feed, the one ending the line and any inside a
+// value, becomes a carriage return and a line feed.
 bool writeLogLine(LogFile& file, const std::string& line) {
-    const std::string bytes = line + "\r\n";
+    std::string bytes;
+    bytes.reserve(line.size() + 2);
+    for (const char c : line + '\n') {
+        if (c == '\n') {
+            bytes += '\r';
+        }
+        bytes += c;
+    }
     DWORD written = 0;
     return WriteFile(toHandle(file.handle), bytes.data(), static_cast<DWORD>(bytes.size()),
                      &written, nullptr) != 0 &&

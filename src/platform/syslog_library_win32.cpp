@@ -29,14 +29,27 @@ std::string programFolder() {
     return program.substr(0, program.find_last_of("\\/") + 1);
 }
 
+std::string systemFolder() {
+    char path[MAX_PATH + 1] = {};
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return std::string(path, length) + "\\";
+}
+
+// Full paths only: a bare name would also be looked for in the current folder and along PATH,
+// where anybody could have put a library of that name.
 HMODULE openLibrary() {
-    const std::string folder = programFolder();
-    if (!folder.empty()) {
+    for (const std::string& folder : {programFolder(), systemFolder()}) {
+        if (folder.empty()) {
+            continue;
+        }
         if (HMODULE module = LoadLibraryA((folder + libraryName).c_str())) {
             return module;
         }
     }
-    return LoadLibraryA(libraryName);
+    return nullptr;
 }
 
 // GetProcAddress hands out a generic function pointer; the library's header gives each

@@ -79,8 +79,8 @@ class LocalLog(SandboxTest):
                              stderr=subprocess.DEVNULL)
             for _ in range(runs)
         ]
-        for process in processes:
-            self.assertEqual(process.wait(timeout=RUN_TIMEOUT), 0)
+        exit_codes = [process.wait(timeout=RUN_TIMEOUT) for process in processes]
+        self.assertEqual(exit_codes, [0] * runs)
         lines = split_lines(self.read_log())
         self.assertEqual(len(lines), 12 * runs)
         # Every line is whole: it is one of the twelve lines a block of this command holds.
