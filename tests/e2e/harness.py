@@ -99,3 +99,45 @@ class SandboxTest(unittest.TestCase):
 
     def run_qoramark(self, *args, env=None, program="qoramark"):
         return run_qoramark(self.sandbox, args, env=env, program=program)
+
+
+EXPORT_HEADER = "Windows Registry Editor Version 5.00"
+DEFAULT_EXPORT_PATHS = ("HKEY_CURRENT_USER\\Software\\QORA", "HKEY_LOCAL_MACHINE\\Software\\QORA")
+
+
+def _export_sections(text):
+    """The part of an export after its header line, with LF line ends and
+    no trailing blank lines."""
+    text = text.replace("\r\n", "\n").lstrip("\ufeff")
+    if text.startswith(EXPORT_HEADER):
+        text = text[len(EXPORT_HEADER):]
+    return "\n" + text.strip("\n") + "\n"
+
+
+def export_registry(sandbox, paths=DEFAULT_EXPORT_PATHS):
+    """The registry below the paths in the text form of export files, the same
+    for both builds: the POSIX store through qoramark-reg, Wine's registry
+    through reg export. Keys that do not exist are left out."""
+    sections = []
+    for path in paths:
+        if IS_WINDOWS:
+            target = os.path.join(sandbox.root, "export.reg")
+            completed = subprocess.run(
+                ["wine", "reg", "export", path, target, "/y"],
+                env=sandbox.environment(), cwd=sandbox.root, stdin=subprocess.DEVNULL,
+                capture_output=True, timeout=RUN_TIMEOUT)
+            if completed.returncode != 0 or not os.path.exists(target):
+                continue
+            with open(target, "rb") as exported:
+                text = exported.read().decode("utf-16")
+            os.remove(target)
+        else:
+            completed = subprocess.run(
+                [binary("qoramark-reg"), "export", path],
+                env=sandbox.environment(), cwd=sandbox.root, stdin=subprocess.DEVNULL,
+                capture_output=True, timeout=RUN_TIMEOUT)
+            if completed.returncode != 0:
+                continue
+            text = completed.stdout.decode("latin-1")
+        sections.append(_export_sections(text))
+    return EXPORT_HEADER + "\n" + "".join(sections)
