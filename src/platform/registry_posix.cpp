@@ -224,6 +224,15 @@ std::int32_t openStore(RegistryKey root, sqlite3*& db) {
         return statusFromSqlite(status);
     }
     sqlite3_busy_timeout(db, busyTimeoutMilliseconds);
+    // In WAL mode this keeps the store consistent across crashes without a
+    // sync on every commit; only a power loss can take back the last writes.
+    execute(db, "PRAGMA synchronous=NORMAL");
+    // Every key is opened and closed on its own; checkpointing and removing
+    // the journal at each close would cost more than the writes themselves.
+    // The journal is checkpointed as it grows instead.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    int persistWal = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persistWal);
     std::int32_t result = errorSuccess;
     StoreKind kind = StoreKind::foreign;
     status = identifyStore(db, kind);
