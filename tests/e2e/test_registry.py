@@ -112,6 +112,27 @@ class RegistryRecord(SandboxTest):
                          '"RunDateString"=<date>\n'
                          '"SetupVersion"=""\n')
 
+    def test_odd_key_paths_give_the_registrys_statuses(self):
+        # A key name of more than 255 characters is refused; doubled and
+        # trailing backslashes name the same key as single ones.
+        cases = [
+            (["HKCU", "A" * 255, "1.0"], 0),
+            (["HKCU", "B" * 256, "1.0"], 87),
+            (["HKCU", "App", "1.0\\", "-v", "first"], 0),
+            (["HKCU", "App\\", "1.0", "-c"], 0),
+        ]
+        for args, status in cases:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_qoramark(*args).exit_code, status)
+        exported = export_registry(self.sandbox, ["HKCU\\Software\\QORA\\Installed\\App"])
+        self.assertEqual(exported,
+                         "Windows Registry Editor Version 5.00\n\n"
+                         "[HKEY_CURRENT_USER\\Software\\QORA\\Installed\\App]\n"
+                         '"currentversion"="1.0"\n\n'
+                         "[HKEY_CURRENT_USER\\Software\\QORA\\Installed\\App\\1.0]\n"
+                         '"RunCount"=dword:00000000\n'
+                         '"SetupVersion"=""\n')
+
 
 @unittest.skipIf(IS_WINDOWS, "the SQLite store belongs to the POSIX build")
 class PosixStore(SandboxTest):
