@@ -5,7 +5,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import IS_WINDOWS, RUN_TIMEOUT, SandboxTest, binary
+from harness import IS_WINDOWS, RUN_TIMEOUT, SandboxTest, binary, under_wine
 from report_support import LINE_END, block_fields, local_log_path, split_lines
 
 
@@ -70,9 +70,7 @@ class LocalLog(SandboxTest):
     def test_blocks_of_simultaneous_runs_interleave_only_by_whole_lines(self):
         runs = 4
         environment = self.sandbox.environment()
-        command = [binary()] + ["HKCU", "App", "1.0", "-v", "7", "-l"]
-        if IS_WINDOWS:
-            command = ["wine"] + command
+        command = under_wine([binary(), "HKCU", "App", "1.0", "-v", "7", "-l"])
         processes = [
             subprocess.Popen(command, env=environment, cwd=self.sandbox.root,
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
