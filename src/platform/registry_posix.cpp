@@ -25,6 +25,11 @@ constexpr std::int32_t errorRegistryIoFailed = 1016;
 // Windows refuses key name components longer than this.
 constexpr std::size_t maximumKeyNameLength = 255;
 
+// The narrow registry calls widen a sub-key path into a fixed buffer of 261
+// characters; a longer path fails with ERROR_MORE_DATA before any key is looked
+// at (as Wine answers RegCreateKeyExA).
+constexpr std::size_t maximumSubKeyPathLength = 260;
+
 // How long a run waits for another run's write before it gives up.
 constexpr int busyTimeoutMilliseconds = 30000;
 
@@ -257,6 +262,9 @@ std::int32_t openStore(RegistryKey root, sqlite3*& db) {
 std::int32_t splitKeyPath(const char* subKey, std::vector<std::string>& components) {
     if (subKey == nullptr) {
         return errorSuccess;
+    }
+    if (std::strlen(subKey) > maximumSubKeyPathLength) {
+        return errorMoreData;
     }
     if (subKey[0] == '\\') {
         return errorBadPathname;

@@ -158,8 +158,10 @@ TEST_P(OddPaths, GiveTheStatusWineGives) {
 
 INSTANTIATE_TEST_SUITE_P(
     Store, OddPaths,
-    testing::Values(OddPath{"component of 255", "Software\\" + std::string(255, 'x'), 0, ""},
-                    OddPath{"component of 256", "Software\\" + std::string(256, 'x'), 87, ""},
+    testing::Values(OddPath{"component of 255", "S\\" + std::string(255, 'x'), 0, ""},
+                    OddPath{"component of 256", "S\\" + std::string(256, 'x'), 87, ""},
+                    OddPath{"path of 260", "Software\\" + std::string(251, 'x'), 0, ""},
+                    OddPath{"path of 261", "Software\\" + std::string(252, 'x'), 234, ""},
                     OddPath{"doubled backslash", "Software\\A\\\\B", 0, "Software\\A\\B"},
                     OddPath{"trailing backslash", "Software\\A\\B\\", 0, "Software\\A\\B"},
                     OddPath{"leading backslash", "\\Software\\A\\B", 161, ""}));

@@ -113,11 +113,14 @@ class RegistryRecord(SandboxTest):
                          '"SetupVersion"=""\n')
 
     def test_odd_key_paths_give_the_registrys_statuses(self):
-        # A key name of more than 255 characters is refused; doubled and
+        # A sub-key path of more than 260 characters is refused with
+        # ERROR_MORE_DATA, as Wine's narrow registry calls answer; doubled and
         # trailing backslashes name the same key as single ones.
+        prefix = len("Software\\QORA\\Installed\\")
         cases = [
-            (["HKCU", "A" * 255, "1.0"], 0),
-            (["HKCU", "B" * 256, "1.0"], 87),
+            (["HKCU", "A" * (260 - prefix - 4), "1.0"], 0),
+            (["HKCU", "B" * (261 - prefix - 4), "1.0"], 234),
+            (["HKCU", "C" * 255, "1.0"], 234),
             (["HKCU", "App", "1.0\\", "-v", "first"], 0),
             (["HKCU", "App\\", "1.0", "-c"], 0),
         ]
