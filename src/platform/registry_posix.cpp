@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,13 +51,44 @@ const char* const schemaStatements[] = {
 
 constexpr sqlite3_int64 rootKeyId = 1;
 
-struct OpenKey {
+// One connection per root and process, opened at the first key and kept for
+// the keys after it: opening a store and reading its schema costs more than a
+// run's writes. No transaction stays open between operations, so every write
+// is committed when its call returns, and other runs wait only as long as
+// one operation takes.
+
+struct StoreConnection {
+    std::string path;
     sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
+    std::uint32_t openKeys = 0;
+    sqlite3_stmt* findKey = nullptr;
+    sqlite3_stmt* insertKey = nullptr;
     sqlite3_stmt* selectValue = nullptr;
     sqlite3_stmt* upsertValue = nullptr;
     sqlite3_stmt* deleteValue = nullptr;
+
+    StoreConnection() = default;
+    StoreConnection(const StoreConnection&) = delete;
+    StoreConnection& operator=(const StoreConnection&) = delete;
+    ~StoreConnection() {
+        for (sqlite3_stmt* statement :
+             {findKey, insertKey, selectValue, upsertValue, deleteValue}) {
+            sqlite3_finalize(statement);
+        }
+        sqlite3_close(db);
+    }
 };
+
+struct OpenKey {
+    StoreConnection* store = nullptr;
+    sqlite3_int64 id = 0;
+};
+
+// The connections of this process, one per store file.
+std::vector<std::unique_ptr<StoreConnection>>& storeConnections() {
+    static std::vector<std::unique_ptr<StoreConnection>> connections;
+    return connections;
+}
 
 std::int32_t statusFromSqlite(int result) {
     switch (result & 0xFF) {
@@ -232,8 +264,8 @@ std::int32_t openStore(RegistryKey root, sqlite3*& db) {
     // In WAL mode this keeps the store consistent across crashes without a
     // sync on every commit; only a power loss can take back the last writes.
     execute(db, "PRAGMA synchronous=NORMAL");
-    // Every key is opened and closed on its own; checkpointing and removing
-    // the journal at each close would cost more than the writes themselves.
+    // A connection lasts one run; checkpointing and removing the journal at
+    // each close would cost more than the run's writes themselves.
     // The journal is checkpointed as it grows instead.
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     int persistWal = 1;
@@ -255,6 +287,40 @@ std::int32_t openStore(RegistryKey root, sqlite3*& db) {
         db = nullptr;
     }
     return result;
+}
+
+// The store's connection for this process: the one already open on the root's
+// file, checked again, or a new one. A store that cannot be used is not kept,
+// so every key finds out for itself. Idle connections to other files (the
+// folder changed in between) are closed.
+std::int32_t connectStore(RegistryKey root, StoreConnection*& store) {
+    const std::string path = registryStorePath(root);
+    auto& connections = storeConnections();
+    for (const auto& connection : connections) {
+        if (connection->path == path) {
+            // Another program may have made the file something else meanwhile.
+            StoreKind kind = StoreKind::foreign;
+            if (const int status = identifyStore(connection->db, kind); status != SQLITE_OK) {
+                return statusFromSqlite(status);
+            }
+            if (kind != StoreKind::ours) {
+                return errorBadDb;
+            }
+            store = connection.get();
+            ++store->openKeys;
+            return errorSuccess;
+        }
+    }
+    std::erase_if(connections, [](const auto& connection) { return connection->openKeys == 0; });
+    auto connection = std::make_unique<StoreConnection>();
+    connection->path = path;
+    if (const std::int32_t status = openStore(root, connection->db); status != errorSuccess) {
+        return status;
+    }
+    store = connection.get();
+    ++store->openKeys;
+    connections.push_back(std::move(connection));
+    return errorSuccess;
 }
 
 // Splits a sub-key path as the registry does: runs of backslashes separate
@@ -289,47 +355,57 @@ std::int32_t splitKeyPath(const char* subKey, std::vector<std::string>& componen
     return errorSuccess;
 }
 
-int findOrCreateKey(sqlite3* db, const std::vector<std::string>& components, sqlite3_int64& id) {
-    sqlite3_stmt* find = nullptr;
-    sqlite3_stmt* insert = nullptr;
-    int status = sqlite3_prepare_v2(
-        db, "SELECT id FROM registry_keys WHERE parent = ?1 AND name = ?2", -1, &find, nullptr);
+// Prepares a statement on first use and keeps it for the life of the connection.
+int prepareOnce(sqlite3* db, sqlite3_stmt*& statement, const char* sql) {
+    if (statement != nullptr) {
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        return SQLITE_OK;
+    }
+    return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+}
+
+int findOrCreateKey(StoreConnection& store, const std::vector<std::string>& components,
+                    sqlite3_int64& id) {
+    int status = prepareOnce(store.db, store.findKey,
+                             "SELECT id FROM registry_keys WHERE parent = ?1 AND name = ?2");
     if (status == SQLITE_OK) {
-        status = sqlite3_prepare_v2(db, "INSERT INTO registry_keys (parent, name) VALUES (?1, ?2)",
-                                    -1, &insert, nullptr);
+        status = prepareOnce(store.db, store.insertKey,
+                             "INSERT INTO registry_keys (parent, name) VALUES (?1, ?2)");
     }
     id = rootKeyId;
     for (const std::string& name : components) {
         if (status != SQLITE_OK) {
             break;
         }
-        sqlite3_bind_int64(find, 1, id);
-        sqlite3_bind_text(find, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-        status = sqlite3_step(find);
+        sqlite3_bind_int64(store.findKey, 1, id);
+        sqlite3_bind_text(store.findKey, 2, name.data(), static_cast<int>(name.size()),
+                          SQLITE_STATIC);
+        status = sqlite3_step(store.findKey);
         if (status == SQLITE_ROW) {
-            id = sqlite3_column_int64(find, 0);
+            id = sqlite3_column_int64(store.findKey, 0);
             status = SQLITE_OK;
         } else if (status == SQLITE_DONE) {
-            sqlite3_bind_int64(insert, 1, id);
-            sqlite3_bind_text(insert, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-            status = sqlite3_step(insert);
-            id = sqlite3_last_insert_rowid(db);
+            sqlite3_bind_int64(store.insertKey, 1, id);
+            sqlite3_bind_text(store.insertKey, 2, name.data(), static_cast<int>(name.size()),
+                              SQLITE_STATIC);
+            status = sqlite3_step(store.insertKey);
+            id = sqlite3_last_insert_rowid(store.db);
             status = status == SQLITE_DONE ? SQLITE_OK : status;
-            sqlite3_reset(insert);
+            sqlite3_reset(store.insertKey);
         }
-        sqlite3_reset(find);
+        sqlite3_reset(store.findKey);
     }
-    sqlite3_finalize(find);
-    sqlite3_finalize(insert);
     return status;
 }
 
-std::int32_t resolveKey(sqlite3* db, const std::vector<std::string>& components,
+std::int32_t resolveKey(StoreConnection& store, const std::vector<std::string>& components,
                         sqlite3_int64& id) {
+    sqlite3* db = store.db;
     if (!execute(db, "BEGIN IMMEDIATE")) {
         return statusFromSqlite(sqlite3_errcode(db));
     }
-    const int status = findOrCreateKey(db, components, id);
+    const int status = findOrCreateKey(store, components, id);
     if (status != SQLITE_OK || !execute(db, "COMMIT")) {
         const std::int32_t failed =
             statusFromSqlite(status != SQLITE_OK ? status : sqlite3_errcode(db));
@@ -344,15 +420,6 @@ OpenKey* openKeyFrom(RegistryKey key) {
         return nullptr;
     }
     return reinterpret_cast<OpenKey*>(key);
-}
-
-int prepareOnce(OpenKey& key, sqlite3_stmt*& statement, const char* sql) {
-    if (statement != nullptr) {
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
-        return SQLITE_OK;
-    }
-    return sqlite3_prepare_v3(key.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
 }
 
 void bindValueName(sqlite3_stmt* statement, const OpenKey& key, const char* valueName) {
@@ -397,17 +464,17 @@ std::int32_t createRegistryKey(RegistryKey root, const char* subKey, std::uint32
     if (const std::int32_t status = splitKeyPath(subKey, components); status != errorSuccess) {
         return status;
     }
-    sqlite3* db = nullptr;
-    if (const std::int32_t status = openStore(root, db); status != errorSuccess) {
+    StoreConnection* store = nullptr;
+    if (const std::int32_t status = connectStore(root, store); status != errorSuccess) {
         return status;
     }
     sqlite3_int64 id = 0;
-    if (const std::int32_t status = resolveKey(db, components, id); status != errorSuccess) {
-        sqlite3_close(db);
+    if (const std::int32_t status = resolveKey(*store, components, id); status != errorSuccess) {
+        --store->openKeys;
         return status;
     }
     auto* opened = new OpenKey{};
-    opened->db = db;
+    opened->store = store;
     opened->id = id;
     *key = reinterpret_cast<RegistryKey>(opened);
     if (disposition != nullptr) {
@@ -426,24 +493,23 @@ std::int32_t queryRegistryValue(RegistryKey key, const char* valueName, std::uin
     if (reserved != nullptr || (data != nullptr && byteCount == nullptr)) {
         return errorInvalidParameter;
     }
-    int status = prepareOnce(*opened, opened->selectValue,
+    sqlite3_stmt*& select = opened->store->selectValue;
+    int status = prepareOnce(opened->store->db, select,
                              "SELECT type, data FROM registry_values WHERE key = ?1 AND name = ?2");
     if (status != SQLITE_OK) {
         return statusFromSqlite(status);
     }
-    bindValueName(opened->selectValue, *opened, valueName);
-    status = sqlite3_step(opened->selectValue);
+    bindValueName(select, *opened, valueName);
+    status = sqlite3_step(select);
     if (status == SQLITE_DONE) {
         return errorFileNotFound;
     }
     if (status != SQLITE_ROW) {
         return statusFromSqlite(status);
     }
-    const auto storedType =
-        static_cast<std::uint32_t>(sqlite3_column_int64(opened->selectValue, 0));
-    const void* stored = sqlite3_column_blob(opened->selectValue, 1);
-    const auto storedSize =
-        static_cast<std::uint32_t>(sqlite3_column_bytes(opened->selectValue, 1));
+    const auto storedType = static_cast<std::uint32_t>(sqlite3_column_int64(select, 0));
+    const void* stored = sqlite3_column_blob(select, 1);
+    const auto storedSize = static_cast<std::uint32_t>(sqlite3_column_bytes(select, 1));
     std::int32_t result = errorSuccess;
     if (type != nullptr) {
         *type = storedType;
@@ -458,7 +524,7 @@ std::int32_t queryRegistryValue(RegistryKey key, const char* valueName, std::uin
     if (byteCount != nullptr) {
         *byteCount = storedSize;
     }
-    sqlite3_reset(opened->selectValue);
+    sqlite3_reset(select);
     return result;
 }
 
@@ -473,7 +539,8 @@ std::int32_t setRegistryValue(RegistryKey key, const char* valueName, std::uint3
         return errorInvalidParameter;
     }
     // The name keeps the spelling it was first stored with, as in the registry.
-    int status = prepareOnce(*opened, opened->upsertValue,
+    sqlite3_stmt*& upsert = opened->store->upsertValue;
+    int status = prepareOnce(opened->store->db, upsert,
                              "INSERT INTO registry_values (key, name, type, data)"
                              " VALUES (?1, ?2, ?3, ?4)"
                              " ON CONFLICT (key, name) DO UPDATE SET"
@@ -481,13 +548,12 @@ std::int32_t setRegistryValue(RegistryKey key, const char* valueName, std::uint3
     if (status != SQLITE_OK) {
         return statusFromSqlite(status);
     }
-    bindValueName(opened->upsertValue, *opened, valueName);
-    sqlite3_bind_int64(opened->upsertValue, 3, type);
-    sqlite3_bind_blob(opened->upsertValue, 4,
-                      data != nullptr ? data : reinterpret_cast<const std::uint8_t*>(""),
+    bindValueName(upsert, *opened, valueName);
+    sqlite3_bind_int64(upsert, 3, type);
+    sqlite3_bind_blob(upsert, 4, data != nullptr ? data : reinterpret_cast<const std::uint8_t*>(""),
                       static_cast<int>(byteCount), SQLITE_STATIC);
-    status = sqlite3_step(opened->upsertValue);
-    sqlite3_reset(opened->upsertValue);
+    status = sqlite3_step(upsert);
+    sqlite3_reset(upsert);
     return status == SQLITE_DONE ? errorSuccess : statusFromSqlite(status);
 }
 
@@ -496,18 +562,19 @@ std::int32_t deleteRegistryValue(RegistryKey key, const char* valueName) {
     if (opened == nullptr) {
         return errorInvalidHandle;
     }
-    int status = prepareOnce(*opened, opened->deleteValue,
+    sqlite3_stmt*& remove = opened->store->deleteValue;
+    int status = prepareOnce(opened->store->db, remove,
                              "DELETE FROM registry_values WHERE key = ?1 AND name = ?2");
     if (status != SQLITE_OK) {
         return statusFromSqlite(status);
     }
-    bindValueName(opened->deleteValue, *opened, valueName);
-    status = sqlite3_step(opened->deleteValue);
-    sqlite3_reset(opened->deleteValue);
+    bindValueName(remove, *opened, valueName);
+    status = sqlite3_step(remove);
+    sqlite3_reset(remove);
     if (status != SQLITE_DONE) {
         return statusFromSqlite(status);
     }
-    return sqlite3_changes(opened->db) > 0 ? errorSuccess : errorFileNotFound;
+    return sqlite3_changes(opened->store->db) > 0 ? errorSuccess : errorFileNotFound;
 }
 
 std::int32_t closeRegistryKey(RegistryKey key) {
@@ -515,10 +582,7 @@ std::int32_t closeRegistryKey(RegistryKey key) {
     if (opened == nullptr) {
         return isStoreRoot(key) ? errorSuccess : errorInvalidHandle;
     }
-    sqlite3_finalize(opened->selectValue);
-    sqlite3_finalize(opened->upsertValue);
-    sqlite3_finalize(opened->deleteValue);
-    sqlite3_close(opened->db);
+    --opened->store->openKeys;
     delete opened;
     return errorSuccess;
 }

@@ -20,6 +20,17 @@ IS_WINDOWS = BUILD == "win32"
 WINE = os.environ.get("QORAMARK_WINE", "wine")
 RUN_TIMEOUT = 600 if IS_WINDOWS else 60
 
+# A sanitizer build reports on standard error; its options reach every run.
+SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
+SANITIZER_REPORT = re.compile(rb"ERROR: (?:Address|Leak|UndefinedBehavior)Sanitizer|runtime error: ")
+
+
+def check_no_sanitizer_report(stderr):
+    """Fails the test on a sanitizer report, whatever else the test checks."""
+    match = SANITIZER_REPORT.search(stderr)
+    if match:
+        raise AssertionError("sanitizer report:\n" + stderr.decode("latin-1"))
+
 
 @dataclass
 class Result:
@@ -49,6 +60,9 @@ class Sandbox:
             "HOME": self.home,
             "TZ": os.environ.get("TZ", "UTC"),
         }
+        for name in SANITIZER_OPTIONS:
+            if name in os.environ:
+                env[name] = os.environ[name]
         if IS_WINDOWS:
             for name in ("WINEPREFIX", "WINEARCH", "WINEDEBUG"):
                 if name in os.environ:
@@ -100,6 +114,7 @@ def run_qoramark(sandbox, args, env=None, program="qoramark"):
         capture_output=True,
         timeout=RUN_TIMEOUT,
     )
+    check_no_sanitizer_report(completed.stderr)
     return Result(completed.returncode, completed.stdout, completed.stderr)
 
 
