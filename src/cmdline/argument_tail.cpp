@@ -29,4 +29,26 @@ std::string commandLineTailFromArguments(int argc, const char* const* argv) {
     return tail;
 }
 
+
+std::string commandLineTailAfterProgramName(const char* commandLine) {
+    const auto* cursor = reinterpret_cast<const unsigned char*>(commandLine);
+    if (*cursor == '"') {
+        ++cursor;
+        while (*cursor != '\0' && *cursor != '"') {
+            ++cursor;
+        }
+        if (*cursor == '"') {
+            ++cursor;
+        }
+    } else {
+        while (*cursor > ' ') {
+            ++cursor;
+        }
+    }
+    while (*cursor != '\0' && *cursor <= ' ') {
+        ++cursor;
+    }
+    return reinterpret_cast<const char*>(cursor);
+}
+
 } // namespace qoramark
