@@ -13,9 +13,10 @@ namespace qoramark::platform {
 
 namespace {
 
-// Room for three records: the 32-bit layout of the record is 640 bytes.
-constexpr ULONG adapterBufferSize = 1920;
-static_assert(sizeof(IP_ADAPTER_INFO) == 640, "the 32-bit adapter record layout");
+// Room for three records: 1920 bytes in the shipped 32-bit layout of the
+// record (640 bytes); a 64-bit test build keeps the three records.
+constexpr ULONG adapterBufferSize = 3 * sizeof(IP_ADAPTER_INFO);
+static_assert(sizeof(void*) != 4 || adapterBufferSize == 1920, "the 32-bit record layout");
 
 void copyFirstRecord(const IP_ADAPTER_INFO& record, AdapterRecord& first) {
     static_assert(sizeof(record.Address) == sizeof(first.address));
