@@ -7,6 +7,7 @@ Windows builds run under Wine with the WINEPREFIX given in the environment.
 """
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -16,6 +17,7 @@ from dataclasses import dataclass
 BUILD = os.environ.get("QORAMARK_BUILD", "posix")
 BIN_DIR = os.environ.get("QORAMARK_BIN_DIR", "")
 IS_WINDOWS = BUILD == "win32"
+WINE = os.environ.get("QORAMARK_WINE", "wine")
 RUN_TIMEOUT = 600 if IS_WINDOWS else 60
 
 
@@ -48,8 +50,7 @@ class Sandbox:
             "TZ": os.environ.get("TZ", "UTC"),
         }
         if IS_WINDOWS:
-            for name in ("WINEPREFIX", "WINEARCH", "WINEDEBUG", "WINELOADER",
-                         "QEMU_RESERVED_VA", "DISPLAY"):
+            for name in ("WINEPREFIX", "WINEARCH", "WINEDEBUG"):
                 if name in os.environ:
                     env[name] = os.environ[name]
         else:
@@ -73,12 +74,24 @@ def binary(name="qoramark"):
     return os.path.join(BIN_DIR, name + suffix)
 
 
+def under_wine(command):
+    """The command as this build runs it: under Wine for the Windows build."""
+    return [WINE] + list(command) if IS_WINDOWS else list(command)
+
+
+def reset_wine_registry(sandbox):
+    """All cases share one Wine prefix: each starts without the keys earlier
+    cases left."""
+    for root in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"):
+        subprocess.run(under_wine(["reg", "delete", root + "\\Software\\QORA", "/f"]),
+                       env=sandbox.environment(), cwd=sandbox.root, stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=RUN_TIMEOUT)
+
+
 def run_qoramark(sandbox, args, env=None, program="qoramark"):
     """Runs the program with the argument vector args; under Wine the vector
     becomes a Windows command line with the usual quoting."""
-    command = [binary(program)] + list(args)
-    if IS_WINDOWS:
-        command = ["wine"] + command
+    command = under_wine([binary(program)] + list(args))
     completed = subprocess.run(
         command,
         env=sandbox.environment(env),
@@ -96,6 +109,66 @@ class SandboxTest(unittest.TestCase):
     def setUp(self):
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
+        if IS_WINDOWS:
+            reset_wine_registry(self.sandbox)
 
     def run_qoramark(self, *args, env=None, program="qoramark"):
         return run_qoramark(self.sandbox, args, env=env, program=program)
+
+
+MESSAGE_BOX_CALL = re.compile(
+    rb'Call user32\.MessageBoxA\((?P<owner>[0-9a-f]+),[0-9a-f]+ "(?P<text>(?:[^"\\]|\\.)*)"(?P<cut>\.\.\.)?,'
+    rb'[0-9a-f]+ "(?P<caption>(?:[^"\\]|\\.)*)",(?P<style>[0-9a-f]+)\)')
+
+
+def message_box_calls(stderr):
+    """The MessageBoxA calls in a Wine relay trace: (owner, text, text_cut, caption, style).
+    Wine's trace shows texts with C escapes and cuts long ones short."""
+    calls = []
+    for match in MESSAGE_BOX_CALL.finditer(stderr):
+        unescape = lambda b: b.decode("unicode_escape").encode("latin-1")
+        calls.append((int(match["owner"], 16), unescape(match["text"]), bool(match["cut"]),
+                      unescape(match["caption"]), int(match["style"], 16)))
+    return calls
+
+
+EXPORT_HEADER = "Windows Registry Editor Version 5.00"
+DEFAULT_EXPORT_PATHS = ("HKEY_CURRENT_USER\\Software\\QORA", "HKEY_LOCAL_MACHINE\\Software\\QORA")
+
+
+def _export_sections(text):
+    """The part of an export after its header line, with LF line ends and
+    no trailing blank lines."""
+    text = text.replace("\r\n", "\n").lstrip("\ufeff")
+    if text.startswith(EXPORT_HEADER):
+        text = text[len(EXPORT_HEADER):]
+    return "\n" + text.strip("\n") + "\n"
+
+
+def export_registry(sandbox, paths=DEFAULT_EXPORT_PATHS):
+    """The registry below the paths in the text form of export files, the same
+    for both builds: the POSIX store through qoramark-reg, Wine's registry
+    through reg export. Keys that do not exist are left out."""
+    sections = []
+    for path in paths:
+        if IS_WINDOWS:
+            target = os.path.join(sandbox.root, "export.reg")
+            completed = subprocess.run(
+                under_wine(["reg", "export", path, target, "/y"]),
+                env=sandbox.environment(), cwd=sandbox.root, stdin=subprocess.DEVNULL,
+                capture_output=True, timeout=RUN_TIMEOUT)
+            if completed.returncode != 0 or not os.path.exists(target):
+                continue
+            with open(target, "rb") as exported:
+                text = exported.read().decode("utf-16")
+            os.remove(target)
+        else:
+            completed = subprocess.run(
+                [binary("qoramark-reg"), "export", path],
+                env=sandbox.environment(), cwd=sandbox.root, stdin=subprocess.DEVNULL,
+                capture_output=True, timeout=RUN_TIMEOUT)
+            if completed.returncode != 0:
+                continue
+            text = completed.stdout.decode("latin-1")
+        sections.append(_export_sections(text))
+    return EXPORT_HEADER + "\n" + "".join(sections)

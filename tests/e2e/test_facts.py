@@ -1,5 +1,5 @@
 """Time stamps and account names as the version key stores them, read back
-from the registry: `qoramark-reg export` on POSIX, `regedit /E` under Wine."""
+through the registry export of each build."""
 
 import calendar
 import os
@@ -9,27 +9,12 @@ import time
 import unittest
 import uuid
 
-from harness import IS_WINDOWS, RUN_TIMEOUT, SandboxTest, binary
+from harness import IS_WINDOWS, SandboxTest, binary, export_registry
 
 # A fixed offset without daylight saving (UTC+1), read alike by the C library
 # of both builds, so the expected texts do not depend on the day of the test.
 FIXED_ZONE = "CET-1"
 ZONE_OFFSET = 3600
-
-ROOT_NAME = "HKEY_CURRENT_USER"
-
-
-def registry_readable():
-    if IS_WINDOWS:
-        exe = binary()
-        if not os.path.exists(exe):
-            return False
-        with open(exe, "rb") as program:
-            return b"RegSetValueExA" in program.read()
-    return os.path.exists(binary("qoramark-reg"))
-
-
-REGISTRY_READY = registry_readable()
 
 
 def parse_reg_text(text):
@@ -69,17 +54,10 @@ def unescape(text):
     return "".join(out)
 
 
-def decode_export(raw):
-    if raw.startswith(b"\xff\xfe"):
-        return raw[2:].decode("utf-16-le")
-    return raw.decode("latin-1")
-
-
 def wine_prefix():
     return os.environ.get("WINEPREFIX") or os.path.join(os.path.expanduser("~"), ".wine")
 
 
-@unittest.skipUnless(REGISTRY_READY, "the build does not write the registry yet")
 class StoredFacts(SandboxTest):
     def setUp(self):
         super().setUp()
@@ -114,18 +92,9 @@ class StoredFacts(SandboxTest):
 
     def version_key(self):
         """The values of this test's version key."""
-        key = "\\".join((ROOT_NAME, "Software", "QORA", "Installed", self.app, self.version))
-        if IS_WINDOWS:
-            export = os.path.join(self.sandbox.root, "export.reg")
-            subprocess.run(["wine", "regedit", "/E", "Z:" + export.replace("/", "\\"), key],
-                           env=self.sandbox.environment(), check=True, timeout=RUN_TIMEOUT,
-                           capture_output=True)
-            with open(export, "rb") as exported:
-                text = decode_export(exported.read())
-        else:
-            text = subprocess.run([binary("qoramark-reg"), "export"],
-                                  env=self.sandbox.environment(), check=True, timeout=60,
-                                  capture_output=True).stdout.decode("latin-1")
+        key = "\\".join(("HKEY_CURRENT_USER", "Software", "QORA", "Installed", self.app,
+                          self.version))
+        text = export_registry(self.sandbox, [key])
         keys = parse_reg_text(text)
         self.assertIn(key.lower(), keys, text)
         return keys[key.lower()]

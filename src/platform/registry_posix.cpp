@@ -1,0 +1,526 @@
+#include "platform/registry.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/registry_store.h"
+
+namespace qoramark::platform {
+
+namespace {
+
+constexpr std::int32_t errorInvalidHandle = 6;
+constexpr std::int32_t errorBadPathname = 161;
+constexpr std::int32_t errorRegistryIoFailed = 1016;
+
+// Windows refuses key name components longer than this.
+constexpr std::size_t maximumKeyNameLength = 255;
+
+// The narrow registry calls widen a sub-key path into a fixed buffer of 261
+// characters; a longer path fails with ERROR_MORE_DATA before any key is looked
+// at (as Wine answers RegCreateKeyExA).
+constexpr std::size_t maximumSubKeyPathLength = 260;
+
+// How long a run waits for another run's write before it gives up.
+constexpr int busyTimeoutMilliseconds = 30000;
+
+const char* const schemaStatements[] = {
+    "CREATE TABLE registry_keys ("
+    " id INTEGER PRIMARY KEY,"
+    " parent INTEGER REFERENCES registry_keys(id),"
+    " name TEXT NOT NULL COLLATE NOCASE,"
+    " UNIQUE (parent, name))",
+    "CREATE TABLE registry_values ("
+    " key INTEGER NOT NULL REFERENCES registry_keys(id),"
+    " name TEXT NOT NULL COLLATE NOCASE,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY (key, name)) WITHOUT ROWID",
+    "INSERT INTO registry_keys (id, parent, name) VALUES (1, NULL, '')",
+};
+
+constexpr sqlite3_int64 rootKeyId = 1;
+
+struct OpenKey {
+    sqlite3* db = nullptr;
+    sqlite3_int64 id = 0;
+    sqlite3_stmt* selectValue = nullptr;
+    sqlite3_stmt* upsertValue = nullptr;
+    sqlite3_stmt* deleteValue = nullptr;
+};
+
+std::int32_t statusFromSqlite(int result) {
+    switch (result & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+        return errorSuccess;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return errorBadDb;
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return errorAccessDenied;
+    default:
+        return errorRegistryIoFailed;
+    }
+}
+
+bool isStoreRoot(RegistryKey root) {
+    return root == currentUserRoot || root == localMachineRoot;
+}
+
+std::string environmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string homeFolder() {
+    std::string home = environmentText("HOME");
+    if (home.empty()) {
+        if (const passwd* entry = getpwuid(getuid());
+            entry != nullptr && entry->pw_dir != nullptr) {
+            home = entry->pw_dir;
+        }
+    }
+    return home;
+}
+
+// The local-machine store is shared and readable by all; a user's own store
+// is private to that user.
+mode_t folderMode(RegistryKey root) {
+    return root == localMachineRoot ? 0755 : 0700;
+}
+
+mode_t fileMode(RegistryKey root) {
+    return root == localMachineRoot ? 0644 : 0600;
+}
+
+bool makeFolders(const std::string& folder, mode_t mode) {
+    struct stat info {};
+    if (stat(folder.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode);
+    }
+    const std::size_t slash = folder.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeFolders(folder.substr(0, slash), 0755)) {
+        return false;
+    }
+    if (mkdir(folder.c_str(), mode) != 0) {
+        return errno == EEXIST;
+    }
+    return chmod(folder.c_str(), mode) == 0;
+}
+
+// Creates an empty store file with the root's permissions when none exists;
+// SQLite takes an empty file as a new database.
+bool makeStoreFile(const std::string& path, mode_t mode) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        return errno == EEXIST;
+    }
+    const bool madeMode = fchmod(fd, mode) == 0;
+    close(fd);
+    return madeMode;
+}
+
+bool execute(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+int queryInteger(sqlite3* db, const char* sql, sqlite3_int64& result) {
+    sqlite3_stmt* statement = nullptr;
+    int status = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    if (status == SQLITE_OK) {
+        status = sqlite3_step(statement);
+        if (status == SQLITE_ROW) {
+            result = sqlite3_column_int64(statement, 0);
+            status = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(statement);
+    return status;
+}
+
+enum class StoreKind { ours, empty, foreign };
+
+int identifyStore(sqlite3* db, StoreKind& kind) {
+    sqlite3_int64 applicationId = 0;
+    sqlite3_int64 schemaVersion = 0;
+    sqlite3_int64 objectCount = 0;
+    int status = queryInteger(db, "PRAGMA application_id", applicationId);
+    if (status == SQLITE_OK) {
+        status = queryInteger(db, "PRAGMA user_version", schemaVersion);
+    }
+    if (status != SQLITE_OK) {
+        return status;
+    }
+    if (applicationId == storeApplicationId) {
+        kind = schemaVersion == storeSchemaVersion ? StoreKind::ours : StoreKind::foreign;
+        return SQLITE_OK;
+    }
+    if (applicationId != 0 || schemaVersion != 0) {
+        kind = StoreKind::foreign;
+        return SQLITE_OK;
+    }
+    status = queryInteger(db, "SELECT count(*) FROM sqlite_master", objectCount);
+    kind = objectCount == 0 ? StoreKind::empty : StoreKind::foreign;
+    return status;
+}
+
+// Lays down the schema in a new, empty database. Runs that start together
+// serialise on the write lock; whoever comes second finds the schema there.
+std::int32_t createSchema(sqlite3* db) {
+    if (!execute(db, "PRAGMA journal_mode=WAL")) {
+        return statusFromSqlite(sqlite3_errcode(db));
+    }
+    if (!execute(db, "BEGIN IMMEDIATE")) {
+        return statusFromSqlite(sqlite3_errcode(db));
+    }
+    StoreKind kind = StoreKind::foreign;
+    int status = identifyStore(db, kind);
+    if (status == SQLITE_OK && kind == StoreKind::empty) {
+        for (const char* statement : schemaStatements) {
+            if (!execute(db, statement)) {
+                status = sqlite3_errcode(db);
+                break;
+            }
+        }
+        const std::string stamp = "PRAGMA application_id=" + std::to_string(storeApplicationId) +
+                                  "; PRAGMA user_version=" + std::to_string(storeSchemaVersion);
+        if (status == SQLITE_OK && !execute(db, stamp.c_str())) {
+            status = sqlite3_errcode(db);
+        }
+    }
+    if (status != SQLITE_OK || kind == StoreKind::foreign) {
+        execute(db, "ROLLBACK");
+        return status != SQLITE_OK ? statusFromSqlite(status) : errorBadDb;
+    }
+    if (!execute(db, "COMMIT")) {
+        const std::int32_t failed = statusFromSqlite(sqlite3_errcode(db));
+        execute(db, "ROLLBACK");
+        return failed;
+    }
+    return errorSuccess;
+}
+
+std::int32_t openStore(RegistryKey root, sqlite3*& db) {
+    const std::string folder = registryStoreFolder(root);
+    const std::string path = registryStorePath(root);
+    if (folder.empty() || !makeFolders(folder, folderMode(root)) ||
+        !makeStoreFile(path, fileMode(root))) {
+        return errorAccessDenied;
+    }
+    int status =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (status != SQLITE_OK) {
+        sqlite3_close(db);
+        db = nullptr;
+        return statusFromSqlite(status);
+    }
+    sqlite3_busy_timeout(db, busyTimeoutMilliseconds);
+    // In WAL mode this keeps the store consistent across crashes without a
+    // sync on every commit; only a power loss can take back the last writes.
+    execute(db, "PRAGMA synchronous=NORMAL");
+    // Every key is opened and closed on its own; checkpointing and removing
+    // the journal at each close would cost more than the writes themselves.
+    // The journal is checkpointed as it grows instead.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    int persistWal = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persistWal);
+    std::int32_t result = errorSuccess;
+    StoreKind kind = StoreKind::foreign;
+    status = identifyStore(db, kind);
+    if (status != SQLITE_OK) {
+        result = statusFromSqlite(status);
+    } else if (kind == StoreKind::foreign) {
+        result = errorBadDb;
+    } else if (sqlite3_db_readonly(db, "main") != 0) {
+        result = errorAccessDenied;
+    } else if (kind == StoreKind::empty) {
+        result = createSchema(db);
+    }
+    if (result != errorSuccess) {
+        sqlite3_close(db);
+        db = nullptr;
+    }
+    return result;
+}
+
+// Splits a sub-key path as the registry does: runs of backslashes separate
+// components and a trailing backslash adds nothing.
+std::int32_t splitKeyPath(const char* subKey, std::vector<std::string>& components) {
+    if (subKey == nullptr) {
+        return errorSuccess;
+    }
+    if (std::strlen(subKey) > maximumSubKeyPathLength) {
+        return errorMoreData;
+    }
+    if (subKey[0] == '\\') {
+        return errorBadPathname;
+    }
+    std::string component;
+    for (const char* p = subKey;; ++p) {
+        if (*p == '\\' || *p == '\0') {
+            if (!component.empty()) {
+                if (component.size() > maximumKeyNameLength) {
+                    return errorInvalidParameter;
+                }
+                components.push_back(component);
+                component.clear();
+            }
+            if (*p == '\0') {
+                break;
+            }
+        } else {
+            component.push_back(*p);
+        }
+    }
+    return errorSuccess;
+}
+
+int findOrCreateKey(sqlite3* db, const std::vector<std::string>& components, sqlite3_int64& id) {
+    sqlite3_stmt* find = nullptr;
+    sqlite3_stmt* insert = nullptr;
+    int status = sqlite3_prepare_v2(
+        db, "SELECT id FROM registry_keys WHERE parent = ?1 AND name = ?2", -1, &find, nullptr);
+    if (status == SQLITE_OK) {
+        status = sqlite3_prepare_v2(db, "INSERT INTO registry_keys (parent, name) VALUES (?1, ?2)",
+                                    -1, &insert, nullptr);
+    }
+    id = rootKeyId;
+    for (const std::string& name : components) {
+        if (status != SQLITE_OK) {
+            break;
+        }
+        sqlite3_bind_int64(find, 1, id);
+        sqlite3_bind_text(find, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+        status = sqlite3_step(find);
+        if (status == SQLITE_ROW) {
+            id = sqlite3_column_int64(find, 0);
+            status = SQLITE_OK;
+        } else if (status == SQLITE_DONE) {
+            sqlite3_bind_int64(insert, 1, id);
+            sqlite3_bind_text(insert, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+            status = sqlite3_step(insert);
+            id = sqlite3_last_insert_rowid(db);
+            status = status == SQLITE_DONE ? SQLITE_OK : status;
+            sqlite3_reset(insert);
+        }
+        sqlite3_reset(find);
+    }
+    sqlite3_finalize(find);
+    sqlite3_finalize(insert);
+    return status;
+}
+
+std::int32_t resolveKey(sqlite3* db, const std::vector<std::string>& components,
+                        sqlite3_int64& id) {
+    if (!execute(db, "BEGIN IMMEDIATE")) {
+        return statusFromSqlite(sqlite3_errcode(db));
+    }
+    const int status = findOrCreateKey(db, components, id);
+    if (status != SQLITE_OK || !execute(db, "COMMIT")) {
+        const std::int32_t failed =
+            statusFromSqlite(status != SQLITE_OK ? status : sqlite3_errcode(db));
+        execute(db, "ROLLBACK");
+        return failed;
+    }
+    return errorSuccess;
+}
+
+OpenKey* openKeyFrom(RegistryKey key) {
+    if (key == 0 || isStoreRoot(key)) {
+        return nullptr;
+    }
+    return reinterpret_cast<OpenKey*>(key);
+}
+
+int prepareOnce(OpenKey& key, sqlite3_stmt*& statement, const char* sql) {
+    if (statement != nullptr) {
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        return SQLITE_OK;
+    }
+    return sqlite3_prepare_v3(key.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+}
+
+void bindValueName(sqlite3_stmt* statement, const OpenKey& key, const char* valueName) {
+    sqlite3_bind_int64(statement, 1, key.id);
+    sqlite3_bind_text(statement, 2, valueName != nullptr ? valueName : "", -1, SQLITE_STATIC);
+}
+
+} // namespace
+
+std::string registryStoreFolder(RegistryKey root) {
+    if (std::string folder = environmentText("QORAMARK_REGISTRY_DIR"); !folder.empty()) {
+        return folder;
+    }
+    if (root == localMachineRoot) {
+        return "/var/lib/qoramark";
+    }
+    std::string dataHome = environmentText("XDG_DATA_HOME");
+    if (dataHome.empty()) {
+        const std::string home = homeFolder();
+        if (home.empty()) {
+            return "";
+        }
+        dataHome = home + "/.local/share";
+    }
+    return dataHome + "/qoramark";
+}
+
+std::string registryStorePath(RegistryKey root) {
+    return registryStoreFolder(root) + (root == localMachineRoot ? "/HKLM.db" : "/HKCU.db");
+}
+
+std::int32_t createRegistryKey(RegistryKey root, const char* subKey, std::uint32_t reserved,
+                               const char*, std::uint32_t, std::uint32_t, const SecurityAttributes*,
+                               RegistryKey* key, std::uint32_t* disposition) {
+    if (!isStoreRoot(root)) {
+        return errorInvalidHandle;
+    }
+    if (key == nullptr || reserved != 0) {
+        return errorInvalidParameter;
+    }
+    std::vector<std::string> components;
+    if (const std::int32_t status = splitKeyPath(subKey, components); status != errorSuccess) {
+        return status;
+    }
+    sqlite3* db = nullptr;
+    if (const std::int32_t status = openStore(root, db); status != errorSuccess) {
+        return status;
+    }
+    sqlite3_int64 id = 0;
+    if (const std::int32_t status = resolveKey(db, components, id); status != errorSuccess) {
+        sqlite3_close(db);
+        return status;
+    }
+    auto* opened = new OpenKey{};
+    opened->db = db;
+    opened->id = id;
+    *key = reinterpret_cast<RegistryKey>(opened);
+    if (disposition != nullptr) {
+        // Whether the key was new is not tracked; callers here never ask.
+        *disposition = 0;
+    }
+    return errorSuccess;
+}
+
+std::int32_t queryRegistryValue(RegistryKey key, const char* valueName, std::uint32_t* reserved,
+                                std::uint32_t* type, std::uint8_t* data, std::uint32_t* byteCount) {
+    OpenKey* opened = openKeyFrom(key);
+    if (opened == nullptr) {
+        return errorInvalidHandle;
+    }
+    if (reserved != nullptr || (data != nullptr && byteCount == nullptr)) {
+        return errorInvalidParameter;
+    }
+    int status = prepareOnce(*opened, opened->selectValue,
+                             "SELECT type, data FROM registry_values WHERE key = ?1 AND name = ?2");
+    if (status != SQLITE_OK) {
+        return statusFromSqlite(status);
+    }
+    bindValueName(opened->selectValue, *opened, valueName);
+    status = sqlite3_step(opened->selectValue);
+    if (status == SQLITE_DONE) {
+        return errorFileNotFound;
+    }
+    if (status != SQLITE_ROW) {
+        return statusFromSqlite(status);
+    }
+    const auto storedType =
+        static_cast<std::uint32_t>(sqlite3_column_int64(opened->selectValue, 0));
+    const void* stored = sqlite3_column_blob(opened->selectValue, 1);
+    const auto storedSize =
+        static_cast<std::uint32_t>(sqlite3_column_bytes(opened->selectValue, 1));
+    std::int32_t result = errorSuccess;
+    if (type != nullptr) {
+        *type = storedType;
+    }
+    if (data != nullptr) {
+        if (*byteCount < storedSize) {
+            result = errorMoreData;
+        } else if (storedSize > 0) {
+            std::memcpy(data, stored, storedSize);
+        }
+    }
+    if (byteCount != nullptr) {
+        *byteCount = storedSize;
+    }
+    sqlite3_reset(opened->selectValue);
+    return result;
+}
+
+std::int32_t setRegistryValue(RegistryKey key, const char* valueName, std::uint32_t reserved,
+                              std::uint32_t type, const std::uint8_t* data,
+                              std::uint32_t byteCount) {
+    OpenKey* opened = openKeyFrom(key);
+    if (opened == nullptr) {
+        return errorInvalidHandle;
+    }
+    if (reserved != 0 || (data == nullptr && byteCount != 0)) {
+        return errorInvalidParameter;
+    }
+    // The name keeps the spelling it was first stored with, as in the registry.
+    int status = prepareOnce(*opened, opened->upsertValue,
+                             "INSERT INTO registry_values (key, name, type, data)"
+                             " VALUES (?1, ?2, ?3, ?4)"
+                             " ON CONFLICT (key, name) DO UPDATE SET"
+                             " type = excluded.type, data = excluded.data");
+    if (status != SQLITE_OK) {
+        return statusFromSqlite(status);
+    }
+    bindValueName(opened->upsertValue, *opened, valueName);
+    sqlite3_bind_int64(opened->upsertValue, 3, type);
+    sqlite3_bind_blob(opened->upsertValue, 4,
+                      data != nullptr ? data : reinterpret_cast<const std::uint8_t*>(""),
+                      static_cast<int>(byteCount), SQLITE_STATIC);
+    status = sqlite3_step(opened->upsertValue);
+    sqlite3_reset(opened->upsertValue);
+    return status == SQLITE_DONE ? errorSuccess : statusFromSqlite(status);
+}
+
+std::int32_t deleteRegistryValue(RegistryKey key, const char* valueName) {
+    OpenKey* opened = openKeyFrom(key);
+    if (opened == nullptr) {
+        return errorInvalidHandle;
+    }
+    int status = prepareOnce(*opened, opened->deleteValue,
+                             "DELETE FROM registry_values WHERE key = ?1 AND name = ?2");
+    if (status != SQLITE_OK) {
+        return statusFromSqlite(status);
+    }
+    bindValueName(opened->deleteValue, *opened, valueName);
+    status = sqlite3_step(opened->deleteValue);
+    sqlite3_reset(opened->deleteValue);
+    if (status != SQLITE_DONE) {
+        return statusFromSqlite(status);
+    }
+    return sqlite3_changes(opened->db) > 0 ? errorSuccess : errorFileNotFound;
+}
+
+std::int32_t closeRegistryKey(RegistryKey key) {
+    OpenKey* opened = openKeyFrom(key);
+    if (opened == nullptr) {
+        return isStoreRoot(key) ? errorSuccess : errorInvalidHandle;
+    }
+    sqlite3_finalize(opened->selectValue);
+    sqlite3_finalize(opened->upsertValue);
+    sqlite3_finalize(opened->deleteValue);
+    sqlite3_close(opened->db);
+    delete opened;
+    return errorSuccess;
+}
+
+} // namespace qoramark::platform

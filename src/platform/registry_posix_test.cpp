@@ -1,0 +1,267 @@
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "platform/registry.h"
+#include "platform/registry_export.h"
+#include "platform/registry_store.h"
+
+namespace qoramark::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Store : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/qoramark-store-XXXXXX";
+        folder_ = mkdtemp(pattern);
+        setenv("QORAMARK_REGISTRY_DIR", folder_.c_str(), 1);
+    }
+    void TearDown() override {
+        for (RegistryKey key : open_) {
+            closeRegistryKey(key);
+        }
+        unsetenv("QORAMARK_REGISTRY_DIR");
+        fs::remove_all(folder_);
+    }
+
+    std::int32_t create(const std::string& path, RegistryKey root = currentUserRoot) {
+        RegistryKey key = 0;
+        const std::int32_t status = createRegistryKey(
+            root, path.c_str(), 0, "", regOptionNonVolatile, keyAllAccess, nullptr, &key, nullptr);
+        if (status == errorSuccess) {
+            open_.push_back(key);
+        }
+        return status;
+    }
+    RegistryKey key(const std::string& path) {
+        EXPECT_EQ(create(path), errorSuccess);
+        return open_.back();
+    }
+    std::int32_t setText(RegistryKey k, const char* name, const std::string& text) {
+        return setRegistryValue(k, name, 0, regSz,
+                                reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                static_cast<std::uint32_t>(text.size() + 1));
+    }
+    std::string exported(const std::string& path) {
+        ExportPath target;
+        EXPECT_TRUE(parseExportPath(path, target));
+        std::string text;
+        EXPECT_EQ(exportKeyTree(target, text), errorSuccess);
+        return text;
+    }
+
+    fs::path folder_;
+    std::vector<RegistryKey> open_;
+};
+
+TEST_F(Store, ValuesRoundTripWithTheRegistrysStatuses) {
+    const RegistryKey k = key("Software\\QORA\\Installed\\App");
+    ASSERT_EQ(setText(k, "currentversion", "1.0"), errorSuccess);
+
+    std::uint32_t type = 0;
+    std::uint32_t count = 128;
+    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, &type, nullptr, &count),
+              errorSuccess);
+    EXPECT_EQ(type, regSz);
+    EXPECT_EQ(count, 4u);
+
+    std::uint8_t small[2] = {};
+    count = sizeof small;
+    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, small, &count),
+              errorMoreData);
+    EXPECT_EQ(count, 4u);
+
+    std::uint8_t buffer[8] = {};
+    count = sizeof buffer;
+    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, buffer, &count),
+              errorSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), count), std::string("1.0\0", 4));
+
+    EXPECT_EQ(queryRegistryValue(k, "missing", nullptr, nullptr, nullptr, &count),
+              errorFileNotFound);
+    EXPECT_EQ(deleteRegistryValue(k, "missing"), errorFileNotFound);
+    EXPECT_EQ(deleteRegistryValue(k, "currentversion"), errorSuccess);
+    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, nullptr, &count),
+              errorFileNotFound);
+}
+
+TEST_F(Store, ProbeOf128And129BytesReportsTheSize) {
+    const RegistryKey k = key("Software\\QORA");
+    setText(k, "v128", std::string(127, 'a'));
+    setText(k, "v129", std::string(128, 'b'));
+    std::uint8_t buffer[128];
+    std::uint32_t count = 128;
+    EXPECT_EQ(queryRegistryValue(k, "v128", nullptr, nullptr, buffer, &count), errorSuccess);
+    EXPECT_EQ(count, 128u);
+    count = 128;
+    EXPECT_EQ(queryRegistryValue(k, "v129", nullptr, nullptr, nullptr, &count), errorSuccess);
+    EXPECT_EQ(count, 129u);
+    count = 128;
+    EXPECT_EQ(queryRegistryValue(k, "v129", nullptr, nullptr, buffer, &count), errorMoreData);
+}
+
+TEST_F(Store, NamesMatchWithoutRegardToAsciiCaseAndKeepTheirFirstSpelling) {
+    const RegistryKey first = key("Software\\QORA\\Installed\\App\\1.2.1.EN");
+    setText(first, "RunCount", "x");
+    const RegistryKey second = key("SOFTWARE\\qora\\installed\\APP\\1.2.1.en");
+    const std::uint32_t number = 7;
+    EXPECT_EQ(setRegistryValue(second, "RUNCOUNT", 0, regDword,
+                               reinterpret_cast<const std::uint8_t*>(&number), 4),
+              errorSuccess);
+    setText(second, "\xC4pfel", "upper");
+    setText(second, "\xE4pfel", "lower"); // bytes from 0x80 up compare as they are
+
+    EXPECT_EQ(exported("HKCU\\software\\qora\\installed\\app"),
+              "\n[HKEY_CURRENT_USER\\Software\\QORA\\Installed\\App]\n"
+              "\n[HKEY_CURRENT_USER\\Software\\QORA\\Installed\\App\\1.2.1.EN]\n"
+              "\"RunCount\"=dword:00000007\n"
+              "\"\xC4pfel\"=\"upper\"\n"
+              "\"\xE4pfel\"=\"lower\"\n");
+}
+
+struct OddPath {
+    const char* label;
+    std::string path;
+    std::int32_t status;
+    std::string sameKeyAs; // when the path opens an existing key
+};
+
+void PrintTo(const OddPath& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class OddPaths : public Store, public testing::WithParamInterface<OddPath> {};
+
+TEST_P(OddPaths, GiveTheStatusWineGives) {
+    const OddPath& c = GetParam();
+    const RegistryKey marked = key("Software\\A\\B");
+    setText(marked, "mark", "here");
+    EXPECT_EQ(create(c.path), c.status);
+    if (!c.sameKeyAs.empty()) {
+        std::uint32_t count = 0;
+        EXPECT_EQ(queryRegistryValue(open_.back(), "mark", nullptr, nullptr, nullptr, &count),
+                  errorSuccess);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Store, OddPaths,
+    testing::Values(OddPath{"component of 255", "S\\" + std::string(255, 'x'), 0, ""},
+                    OddPath{"component of 256", "S\\" + std::string(256, 'x'), 87, ""},
+                    OddPath{"path of 260", "Software\\" + std::string(251, 'x'), 0, ""},
+                    OddPath{"path of 261", "Software\\" + std::string(252, 'x'), 234, ""},
+                    OddPath{"doubled backslash", "Software\\A\\\\B", 0, "Software\\A\\B"},
+                    OddPath{"trailing backslash", "Software\\A\\B\\", 0, "Software\\A\\B"},
+                    OddPath{"leading backslash", "\\Software\\A\\B", 161, ""}));
+
+class ForeignFile : public Store {
+  protected:
+    void expectUntouched(const std::string& before) {
+        EXPECT_EQ(create("Software\\QORA"), errorBadDb);
+        EXPECT_EQ(readFile(folder_ / "HKCU.db"), before);
+        ExportPath target;
+        parseExportPath("HKCU\\Software", target);
+        std::string text;
+        EXPECT_EQ(exportKeyTree(target, text), errorBadDb);
+        EXPECT_EQ(readFile(folder_ / "HKCU.db"), before);
+    }
+};
+
+TEST_F(ForeignFile, TextFileIsBadDbAndUnchanged) {
+    const std::string text = "not a database\n" + std::string(5000, 'z');
+    std::ofstream(folder_ / "HKCU.db", std::ios::binary) << text;
+    expectUntouched(text);
+}
+
+TEST_F(ForeignFile, OtherSqliteDatabaseIsBadDbAndUnchanged) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder_ / "HKCU.db").c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "CREATE TABLE t (x); INSERT INTO t VALUES (1)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    expectUntouched(readFile(folder_ / "HKCU.db"));
+}
+
+TEST_F(ForeignFile, StoreOfANewerSchemaIsBadDbAndUnchanged) {
+    key("Software");
+    for (RegistryKey k : open_) {
+        closeRegistryKey(k);
+    }
+    open_.clear();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder_ / "HKCU.db").c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version=2; PRAGMA journal_mode=DELETE", nullptr, nullptr,
+                 nullptr);
+    sqlite3_close(db);
+    expectUntouched(readFile(folder_ / "HKCU.db"));
+}
+
+TEST_F(Store, NewStoreRecordsItsSchemaAndUsesWal) {
+    key("Software");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((folder_ / "HKCU.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    auto pragma = [db](const char* sql) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+        sqlite3_step(statement);
+        std::string result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+        return result;
+    };
+    EXPECT_EQ(pragma("PRAGMA application_id"), std::to_string(storeApplicationId));
+    EXPECT_EQ(pragma("PRAGMA user_version"), std::to_string(storeSchemaVersion));
+    EXPECT_EQ(pragma("PRAGMA journal_mode"), "wal");
+    sqlite3_close(db);
+}
+
+TEST_F(Store, FolderThatCannotBeMadeIsAccessDenied) {
+    std::ofstream(folder_ / "plain-file") << "x";
+    setenv("QORAMARK_REGISTRY_DIR", (folder_ / "plain-file" / "store").c_str(), 1);
+    EXPECT_EQ(create("Software\\QORA", localMachineRoot), errorAccessDenied);
+}
+
+TEST_F(Store, LocalMachineStoreIsReadableByAllAndWritableByItsOwner) {
+    setenv("QORAMARK_REGISTRY_DIR", (folder_ / "lm").c_str(), 1);
+    ASSERT_EQ(create("Software", localMachineRoot), errorSuccess);
+    EXPECT_EQ(fs::status(folder_ / "lm").permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(folder_ / "lm" / "HKLM.db").permissions(), fs::perms(0644));
+}
+
+TEST_F(Store, ExportShowsValuesInRegistryFileForm) {
+    const RegistryKey k = key("Software\\QORA\\Installed\\Zed");
+    key("Software\\QORA\\Installed\\alpha");
+    key("Software\\QORA\\Installed\\_under");
+    setText(k, "Quote", "a \"b\" c:\\d");
+    setText(k, "", "default");
+    const std::string bytes(30, '\x01');
+    setRegistryValue(k, "Bin", 0, 3, reinterpret_cast<const std::uint8_t*>(bytes.data()), 30);
+    setRegistryValue(k, "Eight", 0, 11,
+                     reinterpret_cast<const std::uint8_t*>("\x01\x02\x03\x04\x05\x06\x07\x08"), 8);
+
+    EXPECT_EQ(
+        exported("HKEY_CURRENT_USER\\Software\\QORA\\Installed"),
+        "\n[HKEY_CURRENT_USER\\Software\\QORA\\Installed]\n"
+        "\n[HKEY_CURRENT_USER\\Software\\QORA\\Installed\\alpha]\n"
+        "\n[HKEY_CURRENT_USER\\Software\\QORA\\Installed\\Zed]\n"
+        "@=\"default\"\n"
+        "\"Bin\"=hex:01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,01,\\\n"
+        "  01,01,01,01,01,01,01\n"
+        "\"Eight\"=hex(b):01,02,03,04,05,06,07,08\n"
+        "\"Quote\"=\"a \\\"b\\\" c:\\\\d\"\n"
+        "\n[HKEY_CURRENT_USER\\Software\\QORA\\Installed\\_under]\n");
+}
+
+} // namespace
+} // namespace qoramark::platform
