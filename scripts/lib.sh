@@ -31,7 +31,7 @@ ensure_packages() {
         apt-get update -q
         QORAMARK_APT_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 }
 
 # Packages the POSIX build and its unit tests need.

@@ -1,7 +1,18 @@
 #include "facts/account_names.h"
 
+#include "platform/environment.h"
+
 namespace qoramark {
 
-void gatherAccountNames(RunFacts&) {}
+void gatherAccountNames(RunFacts& facts) {
+    if (const auto user = platform::environmentVariable("USERNAME")) {
+        facts.samName = *user;
+    }
+    const auto ndsUser = platform::environmentVariable("NWUSERNAME");
+    const auto context = platform::environmentVariable("LOGINCONTEXT");
+    if (ndsUser && context) {
+        facts.ndsName = "." + *ndsUser + "." + *context;
+    }
+}
 
 } // namespace qoramark

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -16,5 +17,8 @@ void stampRun(RunFacts& facts);
 
 // "%d.%m.%Y %X" in the "C" locale: always 19 characters, 24-hour clock.
 std::string formatTimeStamp(const std::tm& localTime);
+
+// A moment as the stored 32-bit count: -1 outside 0..2147483647.
+std::int32_t timeCount(std::int64_t moment);
 
 } // namespace qoramark

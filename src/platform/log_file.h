@@ -13,7 +13,7 @@ struct LogFile {
 
 // The local log file's path for the value of SystemRoot (null when it is not defined);
 // no value when this platform keeps no log without SystemRoot.
-std::optional<std::string> localLogPath(const char* systemRoot);
+std::optional<std::string> localLogPath(const std::optional<std::string>& systemRoot);
 
 // Opens the file for appending, shared with other writers, creating it when missing;
 // false when it cannot be opened for writing.

@@ -7,11 +7,11 @@
 
 namespace qoramark::platform {
 
-std::optional<std::string> localLogPath(const char* systemRoot) {
-    if (systemRoot == nullptr) {
+std::optional<std::string> localLogPath(const std::optional<std::string>& systemRoot) {
+    if (!systemRoot) {
         return std::string("/var/log/QORA.LOG");
     }
-    return std::string(systemRoot) + "/QORA.LOG";
+    return *systemRoot + "/QORA.LOG";
 }
 
 bool openLogFile(const std::string& path, LogFile& file) {

@@ -12,11 +12,11 @@ HANDLE toHandle(std::intptr_t handle) {
 
 } // namespace
 
-std::optional<std::string> localLogPath(const char* systemRoot) {
-    if (systemRoot == nullptr) {
+std::optional<std::string> localLogPath(const std::optional<std::string>& systemRoot) {
+    if (!systemRoot) {
         return std::nullopt;
     }
-    return std::string(systemRoot) + "\\QORA.LOG";
+    return *systemRoot + "\\QORA.LOG";
 }
 
 // Append-only access makes the system place every write at the end of the file, also when

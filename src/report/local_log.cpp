@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "platform/environment.h"
 #include "platform/log_file.h"
 
 namespace qoramark {
@@ -41,7 +42,8 @@ void writeLocalLog(const RunSettings& settings, const RunFacts& facts) {
     if (!settings.localLog) {
         return;
     }
-    const std::optional<std::string> path = platform::localLogPath(std::getenv("SystemRoot"));
+    const std::optional<std::string> path =
+        platform::localLogPath(platform::environmentVariable("SystemRoot"));
     if (!path) {
         return;
     }

@@ -184,8 +184,10 @@ class PosixStore(SandboxTest):
             before = f.read()
         exported_before = export_registry(self.sandbox)
 
+        # The run goes on to its later phases: the log block is still written.
+        os.chmod(self.sandbox.system_root, 0o777)
         command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                   binary(), "HKLM", "App", "1.0", "-c", "-r", "-u", "-n", "-v", "9"]
+                   binary(), "HKLM", "App", "1.0", "-c", "-r", "-u", "-n", "-v", "9", "-l"]
         completed = subprocess.run(command, env=self.sandbox.environment(), cwd="/",
                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
 
@@ -194,6 +196,11 @@ class PosixStore(SandboxTest):
         with open(store, "rb") as f:
             self.assertEqual(f.read(), before)
         self.assertEqual(export_registry(self.sandbox), exported_before)
+        with open(os.path.join(self.sandbox.system_root, "QORA.LOG"), "rb") as log:
+            lines = log.read().split(b"\n")
+        self.assertEqual(len(lines), 13)
+        self.assertTrue(lines[3].endswith(b": application:  App"), lines[3])
+        self.assertTrue(lines[8].endswith(b": setupversion: 9"), lines[8])
 
 
 if __name__ == "__main__":

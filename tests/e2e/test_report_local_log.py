@@ -67,6 +67,9 @@ class LocalLog(SandboxTest):
         self.assertEqual(self.read_log(), earlier)
         self.assertEqual(os.stat(self.log_path).st_mtime, 1_000_000_000)
 
+    @unittest.skipIf(IS_WINDOWS, "Wine emulates append-only writes by seeking to the end of the "
+                     "file first, so writes of simultaneous processes can overwrite each other "
+                     "there; Windows itself appends atomically")
     def test_blocks_of_simultaneous_runs_interleave_only_by_whole_lines(self):
         runs = 4
         environment = self.sandbox.environment()
@@ -95,6 +98,7 @@ class LocalLog(SandboxTest):
             cases["SystemRoot names a missing folder"] = self.point_system_root_to_missing_folder
             if os.geteuid() != 0:
                 cases["SystemRoot names a read-only folder"] = self.make_system_root_read_only
+            # As root, the read-only folder is the case below that drops to nobody.
         for name, arrange in cases.items():
             with self.subTest(case=name):
                 env = arrange()
@@ -105,6 +109,23 @@ class LocalLog(SandboxTest):
                 if os.path.isdir(self.log_path):
                     self.assertEqual(os.listdir(self.log_path), [])
                 self.remove_log()
+
+    @unittest.skipUnless(not IS_WINDOWS and os.geteuid() == 0 and shutil.which("setpriv"),
+                         "needs root to drop to nobody with setpriv")
+    def test_a_system_root_the_user_cannot_write_gets_nothing(self):
+        os.chmod(self.sandbox.root, 0o755)
+        os.chmod(self.sandbox.system_root, 0o755)
+
+        def run_as_nobody(*options):
+            command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                       binary(), "HKCU", "App", "1.0", *options]
+            return subprocess.run(command, env=self.sandbox.environment(), cwd="/",
+                                   stdin=subprocess.DEVNULL, capture_output=True,
+                                   timeout=RUN_TIMEOUT).returncode
+
+        baseline = run_as_nobody()
+        self.assertEqual(run_as_nobody("-l"), baseline)
+        self.assertEqual(os.listdir(self.sandbox.system_root), [])
 
     def make_log_path_a_folder(self):
         os.makedirs(self.log_path)

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/adapters.h"
+
+struct ifaddrs;
+
+namespace qoramark::platform {
+
+// One network interface as getifaddrs describes it over its several entries.
+struct NetworkInterface {
+    std::string name;
+    unsigned index = 0;
+    bool loopback = false;
+    std::vector<std::uint8_t> linkAddress;
+    std::optional<std::string> firstIpv4Address;
+};
+
+// The interfaces of a getifaddrs list, in the order of their first entry.
+std::vector<NetworkInterface> describeInterfaces(const ifaddrs* entries);
+
+// The non-loopback interfaces in interface-index order stand for the adapter
+// records of Windows, 640 bytes each in a 1920-byte buffer: more than three
+// do not fit and none is no data, as GetAdaptersInfo answers.
+std::uint32_t selectFirstAdapter(std::vector<NetworkInterface> interfaces, AdapterRecord& first);
+
+} // namespace qoramark::platform

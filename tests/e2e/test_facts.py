@@ -1,0 +1,184 @@
+"""Time stamps and account names as the version key stores them, read back
+through the registry export of each build."""
+
+import calendar
+import os
+import pwd
+import shutil
+import subprocess
+import time
+import unittest
+import uuid
+
+from harness import IS_WINDOWS, SandboxTest, binary, export_registry
+
+# A fixed offset without daylight saving (UTC+1), read alike by the C library
+# of both builds, so the expected texts do not depend on the day of the test.
+FIXED_ZONE = "CET-1"
+ZONE_OFFSET = 3600
+
+
+def parse_reg_text(text):
+    """{key path: {value name: str or int}} from the text of a .reg export."""
+    keys = {}
+    values = None
+    for line in text.splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            values = keys.setdefault(line[1:-1].lower(), {})
+        elif values is not None and line.startswith('"'):
+            name, data = split_value_line(line)
+            values[name] = data
+    return keys
+
+
+def split_value_line(line):
+    end = 1
+    while line[end] != '"':
+        end += 2 if line[end] == "\\" else 1
+    name = unescape(line[1:end])
+    data = line[end + 2:]
+    if data.startswith("dword:"):
+        return name, int(data[len("dword:"):], 16)
+    if data.startswith('"') and data.endswith('"'):
+        return name, unescape(data[1:-1])
+    return name, data
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            i += 1
+        out.append(text[i])
+        i += 1
+    return "".join(out)
+
+
+def wine_user_name():
+    """Wine gives its processes the USERNAME of the account that runs it,
+    whatever the environment brings."""
+    return pwd.getpwuid(os.getuid()).pw_name
+
+
+def wine_prefix():
+    return os.environ.get("WINEPREFIX") or os.path.join(os.path.expanduser("~"), ".wine")
+
+
+class StoredFacts(SandboxTest):
+    def setUp(self):
+        super().setUp()
+        self.app = "Facts" + uuid.uuid4().hex[:12]
+        self.version = "1.0"
+        if IS_WINDOWS:
+            self.file_folder = os.path.join(wine_prefix(), "drive_c", "qoramark-" + self.app)
+            os.makedirs(self.file_folder)
+            self.addCleanup(shutil.rmtree, self.file_folder, True)
+        else:
+            self.file_folder = os.path.join(self.sandbox.root, "files")
+            os.makedirs(self.file_folder)
+
+    def program_path(self, name):
+        """The name of a file in the test's folder as the program sees it."""
+        if IS_WINDOWS:
+            return "C:\\qoramark-" + self.app + "\\" + name
+        return os.path.join(self.file_folder, name)
+
+    def file_written_at(self, moment, name="setup.exe"):
+        path = os.path.join(self.file_folder, name)
+        with open(path, "wb") as setup:
+            setup.write(b"setup")
+        os.utime(path, (moment, moment))
+        return path
+
+    def record(self, *options, env=None):
+        extra = {"TZ": FIXED_ZONE}
+        extra.update(env or {})
+        result = self.run_qoramark("HKCU", self.app, self.version, *options, env=extra)
+        self.assertEqual(result.exit_code, 0, result.stderr)
+
+    def version_key(self):
+        """The values of this test's version key."""
+        key = "\\".join(("HKEY_CURRENT_USER", "Software", "QORA", "Installed", self.app,
+                          self.version))
+        text = export_registry(self.sandbox, [key])
+        keys = parse_reg_text(text)
+        self.assertIn(key.lower(), keys, text)
+        return keys[key.lower()]
+
+    def assert_setup_date(self, values, setup_date, text):
+        self.assertEqual(values.get("SetupDate"), setup_date & 0xFFFFFFFF)
+        self.assertEqual(values.get("SetupDateString"), text)
+
+    def test_setup_file_dates(self):
+        cases = [
+            # 2003-02-01 08:05:03 UTC, 09:05:03 local.
+            (1044086703, "01.02.2003 09:05:03", 1044086703),
+            # 1965 and 2040 have no 32-bit count but a text all the same.
+            (calendar.timegm((1965, 6, 1, 11, 0, 0)), "01.06.1965 12:00:00", -1),
+            (calendar.timegm((2040, 3, 1, 11, 0, 0)), "01.03.2040 12:00:00", -1),
+            (calendar.timegm((2011, 11, 30, 13, 15, 0)), "30.11.2011 14:15:00", 1322658900),
+        ]
+        for moment, text, setup_date in cases:
+            with self.subTest(text=text):
+                self.file_written_at(moment)
+                self.record("-s", self.program_path("setup.exe"))
+                self.assert_setup_date(self.version_key(), setup_date, text)
+
+    def test_setup_files_that_cannot_be_opened_store_zero_and_an_empty_text(self):
+        os.makedirs(os.path.join(self.file_folder, "folder"))
+        self.file_written_at(1044086703)
+        for name in ("missing.exe", "folder"):
+            with self.subTest(name=name):
+                # A readable file first, so that each case overwrites real values.
+                self.record("-s", self.program_path("setup.exe"))
+                self.record("-s", self.program_path(name))
+                self.assert_setup_date(self.version_key(), 0, "")
+
+    @unittest.skipIf(IS_WINDOWS, "under Wine the test's user reads every file")
+    def test_setup_file_without_read_permission_stores_zero_and_an_empty_text(self):
+        unreadable = self.file_written_at(1044086703, "unreadable.exe")
+        os.chmod(unreadable, 0)
+        command = [binary(), "HKCU", self.app, self.version, "-s", unreadable]
+        if os.geteuid() == 0:
+            # Root reads every file: run as an unprivileged user, who needs to
+            # reach the file and to write the store.
+            for folder in (self.sandbox.root, self.file_folder):
+                os.chmod(folder, 0o755)
+            os.chmod(self.sandbox.registry_dir, 0o777)
+            command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + command
+        completed = subprocess.run(command, env=self.sandbox.environment({"TZ": FIXED_ZONE}),
+                                   cwd=self.sandbox.root, capture_output=True, timeout=60)
+        self.assertEqual(completed.returncode, 0, completed.stderr)
+        self.assert_setup_date(self.version_key(), 0, "")
+
+    def test_run_date_is_the_moment_of_the_run_in_local_time(self):
+        before = int(time.time())
+        self.record("-r")
+        after = int(time.time())
+        values = self.version_key()
+        run_date = values.get("RunDate")
+        self.assertIsInstance(run_date, int)
+        self.assertTrue(before <= run_date <= after, (before, run_date, after))
+        local = time.gmtime(run_date + ZONE_OFFSET)
+        self.assertEqual(values.get("RunDateString"), time.strftime("%d.%m.%Y %H:%M:%S", local))
+        self.assertNotIn("SetupDate", values)
+
+    def test_account_names(self):
+        cases = [
+            ({"USERNAME": "jdoe", "NWUSERNAME": "user7", "LOGINCONTEXT": "dept.main"},
+             "jdoe", ".user7.dept.main"),
+            ({"NWUSERNAME": "user7"}, "", ""),
+            ({"NWUSERNAME": "", "LOGINCONTEXT": ""}, "", ".."),
+            ({"username": "lower", "LoginContext": "c", "NwUserName": "u"}, "lower", ".u.c"),
+        ]
+        for env, sam_name, nds_name in cases:
+            with self.subTest(env=env):
+                self.record("-u", "-n", env=env)
+                values = self.version_key()
+                self.assertEqual(values.get("UNW"), nds_name)
+                self.assertEqual(values.get("UWN"), wine_user_name() if IS_WINDOWS else sam_name)
+
+
+if __name__ == "__main__":
+    unittest.main()
