@@ -19,9 +19,22 @@ class Tokenizer {
   public:
     explicit Tokenizer(std::vector<CommandLineEntry>& entries) : entries(entries) {}
 
+    // Inside a word every byte up to the word's end goes to the same text, so
+    // such runs are appended whole; step() sees only the bytes that can change
+    // the state. A 32,767-byte tail is then a handful of appends.
     void scan(const std::string& text) {
-        for (char c : text) {
-            step(static_cast<unsigned char>(c), c);
+        std::size_t index = 0;
+        while (index < text.size()) {
+            if (std::string* target = wordTarget()) {
+                const std::size_t end = endOfWord(text, index);
+                target->append(text, index, end - index);
+                index = end;
+                if (index == text.size()) {
+                    break;
+                }
+            }
+            step(static_cast<unsigned char>(text[index]), text[index]);
+            ++index;
         }
         if (!pendingOption.empty() || !pendingValue.empty()) {
             emit();
@@ -29,6 +42,31 @@ class Tokenizer {
     }
 
   private:
+    std::string* wordTarget() {
+        switch (state) {
+        case ScanState::InOption:
+            return &pendingOption;
+        case ScanState::InValue:
+        case ScanState::InQuotedValue:
+            return &pendingValue;
+        case ScanState::Between:
+            break;
+        }
+        return nullptr;
+    }
+
+    std::size_t endOfWord(const std::string& text, std::size_t index) const {
+        const bool quoted = state == ScanState::InQuotedValue;
+        while (index < text.size()) {
+            const auto byte = static_cast<unsigned char>(text[index]);
+            if (quoted ? byte == quote : isWhitespace(byte)) {
+                break;
+            }
+            ++index;
+        }
+        return index;
+    }
+
     void emit() {
         entries.push_back(CommandLineEntry{std::move(pendingOption), std::move(pendingValue)});
         pendingOption.clear();
