@@ -1,13 +1,4 @@
-# Cross-build for 64-bit Windows with Debian's mingw-w64 toolchain.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(QORAMARK_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${QORAMARK_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${QORAMARK_MINGW_PREFIX}-g++)
-set(CMAKE_RC_COMPILER ${QORAMARK_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QORAMARK_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# 64-bit Windows: the same sources, for running the tests under wine64 where
+# 32-bit programs cannot run.
+set(QORAMARK_MINGW_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -1,18 +1,12 @@
 #include "platform/syslog_library.h"
 
-#include <climits>
-#include <string>
-
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include "clsyslog.h"
+#include "platform/syslog_module.h"
 
 namespace qoramark::platform {
 
 namespace {
 
-constexpr const char* libraryName = "libclsyslog.so";
 constexpr int notBound = -1;
 
 struct SyslogLibrary {
@@ -21,36 +15,21 @@ struct SyslogLibrary {
     SlUninitializeFunction uninitialize = nullptr;
 };
 
-std::string programFolder() {
-    char path[PATH_MAX] = {};
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        return {};
-    }
-    const std::string program(path, static_cast<std::size_t>(length));
-    return program.substr(0, program.rfind('/') + 1);
-}
-
-void* openLibrary() {
-    const std::string folder = programFolder();
-    if (!folder.empty()) {
-        if (void* module = dlopen((folder + libraryName).c_str(), RTLD_NOW | RTLD_LOCAL)) {
-            return module;
-        }
-    }
-    return dlopen(libraryName, RTLD_NOW | RTLD_LOCAL);
+// The module hands out untyped addresses; the library's header gives each
+// operation's true type.
+template <typename Function> Function lookUp(void* module, const char* name) {
+    return reinterpret_cast<Function>(findModuleFunction(module, name));
 }
 
 SyslogLibrary bindLibrary() {
     SyslogLibrary library;
-    void* module = openLibrary();
+    void* module = openSyslogModule();
     if (module == nullptr) {
         return library;
     }
-    library.initialize = reinterpret_cast<SlInitializeFunction>(dlsym(module, "SlInitialize"));
-    library.sendMessage = reinterpret_cast<SlSendMessageAFunction>(dlsym(module, "SlSendMessageA"));
-    library.uninitialize =
-        reinterpret_cast<SlUninitializeFunction>(dlsym(module, "SlUninitialize"));
+    library.initialize = lookUp<SlInitializeFunction>(module, "SlInitialize");
+    library.sendMessage = lookUp<SlSendMessageAFunction>(module, "SlSendMessageA");
+    library.uninitialize = lookUp<SlUninitializeFunction>(module, "SlUninitialize");
     return library;
 }
 
