@@ -298,10 +298,12 @@ class UnreachableSyslogHost(SandboxTest):
 
     def test_run_ends_within_the_bound_with_the_registry_status(self):
         _, baseline = self.timed_run("HKCU", "Syslog", "1.0", "-c")
+        silent = SilentListener()
+        self.addCleanup(silent.close)
         hosts = {
             "unresolvable": "no-such-host.invalid",
             "closed TCP port": "tcp://127.0.0.1:%d" % closed_tcp_port(),
-            "address that may not answer": "tcp://198.51.100.1:514",
+            "listener that never answers": "tcp://127.0.0.1:%d" % silent.port,
             "5,000-character name": "h" * 5000,
         }
         for label, host in hosts.items():
@@ -309,6 +311,30 @@ class UnreachableSyslogHost(SandboxTest):
                 result, elapsed = self.timed_run("HKCU", "Syslog", "1.0", "-c", "-L", host)
                 self.assertEqual(result.exit_code, 0)
                 self.assertLess(elapsed, baseline + SYSLOG_BOUND + SLACK)
+
+
+class SilentListener:
+    """A loopback TCP port that drops new connection requests: its accept queue
+    is full and nothing accepts, so a client's connect waits for an answer that
+    never comes, as with a host that does not answer."""
+
+    def __init__(self):
+        import socket
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(0)
+        self.port = self.listener.getsockname()[1]
+        self.fillers = []
+        for _ in range(2):
+            filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            filler.setblocking(False)
+            filler.connect_ex(("127.0.0.1", self.port))
+            self.fillers.append(filler)
+        time.sleep(0.2)
+
+    def close(self):
+        for sock in self.fillers + [self.listener]:
+            sock.close()
 
 
 def closed_tcp_port():
