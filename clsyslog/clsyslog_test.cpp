@@ -164,8 +164,10 @@ TEST_F(Library, RejectsBadArguments) {
 TEST_F(Library, UnreachableHostsFailWithinTheBound) {
     // A bound socket that does not listen refuses connections.
     Receiver closed(AF_INET, SOCK_STREAM);
-    const std::string hosts[] = {"tcp://" + closed.address(), "tcp://nothing-here.invalid",
-                                 "nothing-here.invalid"};
+    // A name with an empty label is refused before any name server is asked,
+    // so the test stays on this machine.
+    const std::string hosts[] = {"tcp://" + closed.address(), "tcp://nothing-here..invalid",
+                                 "nothing-here..invalid"};
     for (const std::string& host : hosts) {
         const Clock::time_point start = Clock::now();
         EXPECT_NE(SlSendMessageA(host.c_str(), 16, 6, "m"), 0) << host;
