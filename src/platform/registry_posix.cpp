@@ -424,7 +424,10 @@ OpenKey* openKeyFrom(RegistryKey key) {
     return reinterpret_cast<OpenKey*>(key);
 }
 
+// The kept statements may have been left stepped (a query that found nothing
+// returns early), so each use starts from a reset one.
 void bindValueName(sqlite3_stmt* statement, const OpenKey& key, const char* valueName) {
+    sqlite3_reset(statement);
     sqlite3_bind_int64(statement, 1, key.id);
     sqlite3_bind_text(statement, 2, valueName != nullptr ? valueName : "", -1, SQLITE_STATIC);
 }

@@ -97,6 +97,20 @@ TEST_F(Store, ValuesRoundTripWithTheRegistrysStatuses) {
               errorFileNotFound);
 }
 
+// Statements are kept for the whole run, so a query that found nothing must not
+// leave the next query reading the earlier name.
+TEST_F(Store, QueryAfterAMissingValueFindsTheNextName) {
+    const RegistryKey k = key("Software\\QORA\\Installed\\App\\1.0");
+    ASSERT_EQ(setText(k, "RunCount", "abc"), errorSuccess);
+    std::uint32_t count = 4;
+    ASSERT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, nullptr, &count),
+              errorFileNotFound);
+    std::uint8_t buffer[4] = {};
+    count = sizeof buffer;
+    EXPECT_EQ(queryRegistryValue(k, "RunCount", nullptr, nullptr, buffer, &count), errorSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), count), std::string("abc\0", 4));
+}
+
 TEST_F(Store, ProbeOf128And129BytesReportsTheSize) {
     const RegistryKey k = key("Software\\QORA");
     setText(k, "v128", std::string(127, 'a'));
