@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/registry.h"
+#include "registry/key_access.h"
 
 namespace qoramark {
 
@@ -12,16 +13,6 @@ namespace reg = platform;
 
 constexpr std::uint32_t versionBufferSize = 128;
 constexpr std::uint32_t runCountSize = 4;
-
-reg::RegistryKey rootHandle(RootKey rootKey) {
-    return static_cast<reg::RegistryKey>(rootKey);
-}
-
-std::int32_t createOrOpenKey(RootKey rootKey, const std::string& path, reg::RegistryKey& key) {
-    return reg::createRegistryKey(rootHandle(rootKey), path.c_str(), 0, "",
-                                  reg::regOptionNonVolatile, reg::keyAllAccess, nullptr, &key,
-                                  nullptr);
-}
 
 // The previous version key path: appKeyPath, a backslash and the stored
 // currentversion up to its first zero byte; appKeyPath alone when there is none.

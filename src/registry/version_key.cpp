@@ -1,6 +1,7 @@
 #include "registry/version_key.h"
 
 #include "platform/registry.h"
+#include "registry/key_access.h"
 
 namespace qoramark {
 
@@ -44,9 +45,7 @@ void keepFirstFailure(std::int32_t& exitCode, std::int32_t status) {
 std::int32_t writeVersionKey(RootKey rootKey, const std::string& versionKeyPath,
                              const RunSettings& settings, const RunFacts& facts) {
     reg::RegistryKey key = 0;
-    const std::int32_t createStatus = reg::createRegistryKey(
-        static_cast<reg::RegistryKey>(rootKey), versionKeyPath.c_str(), 0, "",
-        reg::regOptionNonVolatile, reg::keyAllAccess, nullptr, &key, nullptr);
+    const std::int32_t createStatus = createOrOpenKey(rootKey, versionKeyPath, key);
     if (createStatus != reg::errorSuccess) {
         return createStatus;
     }
