@@ -101,8 +101,13 @@ int startNetworking() {
 
 void stopNetworking() {}
 
-bool sendDatagram(const Destination& destination, const std::string& message) {
-    const AddressList addresses(destination, SOCK_DGRAM);
+namespace {
+
+// Tries the destination's addresses in order, each on a socket of its own,
+// until attempt succeeds on one.
+template <typename Attempt>
+bool tryEachAddress(const Destination& destination, int socketType, Attempt attempt) {
+    const AddressList addresses(destination, socketType);
     for (const addrinfo* address = addresses.first(); address != nullptr;
          address = address->ai_next) {
         const int socket =
@@ -110,34 +115,30 @@ bool sendDatagram(const Destination& destination, const std::string& message) {
         if (socket < 0) {
             continue;
         }
-        const ssize_t count = sendto(socket, message.data(), message.size(), MSG_NOSIGNAL,
-                                     address->ai_addr, address->ai_addrlen);
+        const bool done = attempt(socket, *address);
         close(socket);
-        if (count == static_cast<ssize_t>(message.size())) {
+        if (done) {
             return true;
         }
     }
     return false;
 }
 
+} // namespace
+
+bool sendDatagram(const Destination& destination, const std::string& message) {
+    return tryEachAddress(destination, SOCK_DGRAM, [&](int socket, const addrinfo& address) {
+        const ssize_t count = sendto(socket, message.data(), message.size(), MSG_NOSIGNAL,
+                                     address.ai_addr, address.ai_addrlen);
+        return count == static_cast<ssize_t>(message.size());
+    });
+}
+
 bool sendOnStream(const Destination& destination, const std::string& bytes,
                   Clock::time_point deadline) {
-    const AddressList addresses(destination, SOCK_STREAM);
-    for (const addrinfo* address = addresses.first(); address != nullptr;
-         address = address->ai_next) {
-        const int socket =
-            ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
-        if (socket < 0) {
-            continue;
-        }
-        const bool sent =
-            connectBefore(socket, *address, deadline) && sendAllBefore(socket, bytes, deadline);
-        close(socket);
-        if (sent) {
-            return true;
-        }
-    }
-    return false;
+    return tryEachAddress(destination, SOCK_STREAM, [&](int socket, const addrinfo& address) {
+        return connectBefore(socket, address, deadline) && sendAllBefore(socket, bytes, deadline);
+    });
 }
 
 UtcMoment currentUtcMoment() {

@@ -103,8 +103,13 @@ void stopNetworking() {
     WSACleanup();
 }
 
-bool sendDatagram(const Destination& destination, const std::string& message) {
-    const AddressList addresses(destination, SOCK_DGRAM);
+namespace {
+
+// Tries the destination's addresses in order, each on a socket of its own,
+// until attempt succeeds on one.
+template <typename Attempt>
+bool tryEachAddress(const Destination& destination, int socketType, Attempt attempt) {
+    const AddressList addresses(destination, socketType);
     for (const addrinfo* address = addresses.first(); address != nullptr;
          address = address->ai_next) {
         const SOCKET socket =
@@ -112,34 +117,30 @@ bool sendDatagram(const Destination& destination, const std::string& message) {
         if (socket == INVALID_SOCKET) {
             continue;
         }
-        const int count = sendto(socket, message.data(), static_cast<int>(message.size()), 0,
-                                 address->ai_addr, static_cast<int>(address->ai_addrlen));
+        const bool done = attempt(socket, *address);
         closesocket(socket);
-        if (count == static_cast<int>(message.size())) {
+        if (done) {
             return true;
         }
     }
     return false;
 }
 
+} // namespace
+
+bool sendDatagram(const Destination& destination, const std::string& message) {
+    return tryEachAddress(destination, SOCK_DGRAM, [&](SOCKET socket, const addrinfo& address) {
+        const int count = sendto(socket, message.data(), static_cast<int>(message.size()), 0,
+                                 address.ai_addr, static_cast<int>(address.ai_addrlen));
+        return count == static_cast<int>(message.size());
+    });
+}
+
 bool sendOnStream(const Destination& destination, const std::string& bytes,
                   Clock::time_point deadline) {
-    const AddressList addresses(destination, SOCK_STREAM);
-    for (const addrinfo* address = addresses.first(); address != nullptr;
-         address = address->ai_next) {
-        const SOCKET socket =
-            ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
-        if (socket == INVALID_SOCKET) {
-            continue;
-        }
-        const bool sent =
-            connectBefore(socket, *address, deadline) && sendAllBefore(socket, bytes, deadline);
-        closesocket(socket);
-        if (sent) {
-            return true;
-        }
-    }
-    return false;
+    return tryEachAddress(destination, SOCK_STREAM, [&](SOCKET socket, const addrinfo& address) {
+        return connectBefore(socket, address, deadline) && sendAllBefore(socket, bytes, deadline);
+    });
 }
 
 UtcMoment currentUtcMoment() {
