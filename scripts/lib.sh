@@ -28,10 +28,10 @@ ensure_packages() {
         esac
     done
     if [ -z "${QORAMARK_APT_UPDATED:-}" ]; then
-        apt-get update -q
+        apt-get -o DPkg::Lock::Timeout=900 update -q
         QORAMARK_APT_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}"
 }
 
 # Packages the POSIX build and its unit tests need.
