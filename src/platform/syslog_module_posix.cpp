@@ -10,7 +10,8 @@ namespace qoramark::platform {
 
 namespace {
 
-constexpr const char* libraryName = "libclsyslog.so";
+// The library's SONAME (libclsyslog.so.1), given by the build.
+constexpr const char* libraryName = QORAMARK_SYSLOG_LIBRARY;
 
 std::string programFolder() {
     char path[PATH_MAX] = {};
@@ -24,6 +25,9 @@ std::string programFolder() {
 
 } // namespace
 
+// A library beside the program wins, so a build tree or an unpacked copy uses its own;
+// an installed program finds the system's copy by its SONAME through the dynamic
+// linker's search (its cache and the system library folders).
 void* openSyslogModule() {
     const std::string folder = programFolder();
     if (!folder.empty()) {

@@ -13,7 +13,7 @@ from harness import IS_WINDOWS, SandboxTest, binary
 from report_support import (SYSLOG_MESSAGE, TcpReceiver, UdpReceiver, block_fields, free_port,
                             local_log_path, split_lines, swv_record_pattern)
 
-LIBRARY = "clsyslog.dll" if IS_WINDOWS else "libclsyslog.so"
+LIBRARY = "clsyslog.dll" if IS_WINDOWS else "libclsyslog.so.1"
 LOCAL0_INFO = b"134"  # facility 16 * 8 + severity 6
 
 
