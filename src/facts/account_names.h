@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/run_records.h"
+#include "run/records.h"
 
 namespace qoramark {
 
