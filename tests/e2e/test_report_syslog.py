@@ -19,13 +19,18 @@ LOCAL0_INFO = b"134"  # facility 16 * 8 + severity 6
 STAND_IN = os.path.join(os.path.dirname(os.path.normpath(BIN_DIR)), "stand-in", LIBRARY)
 
 
-class SyslogRecord(SandboxTest):
+class WithFreshLog(SandboxTest):
+    """Each test starts without a local log (Wine's is shared by every case)."""
+
     def setUp(self):
         super().setUp()
         self.log_path = local_log_path(self.sandbox)
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
         self.addCleanup(lambda: os.path.exists(self.log_path) and os.remove(self.log_path))
+
+
+class SyslogRecord(WithFreshLog):
 
     def receiver(self, kind):
         receiver = kind()
@@ -121,16 +126,12 @@ def bindable_receivers(port):
     return receivers
 
 
-class LibraryCalls(SandboxTest):
+class LibraryCalls(WithFreshLog):
     """The calls a run makes into the syslog library, seen through the stand-in
     library beside a copy of the program."""
 
     def setUp(self):
         super().setUp()
-        self.log_path = local_log_path(self.sandbox)
-        if os.path.exists(self.log_path):
-            os.remove(self.log_path)
-        self.addCleanup(lambda: os.path.exists(self.log_path) and os.remove(self.log_path))
         self.folder = os.path.join(self.sandbox.root, "with-stand-in")
         os.makedirs(self.folder)
         shutil.copy2(binary(), self.folder)
