@@ -12,12 +12,13 @@
 #include <unistd.h>
 
 #include "platform/registry.h"
-#include "platform/registry_export.h"
-#include "platform/registry_store.h"
+#include "store/store_export.h"
+#include "store/store_location.h"
 
 namespace {
 
 using namespace qoramark::platform;
+using namespace qoramark::store;
 
 std::string storeFolder;
 
@@ -29,7 +30,7 @@ void check(bool condition) {
 
 void removeStore() {
     for (const char* suffix : {"", "-wal", "-shm"}) {
-        unlink((registryStorePath(currentUserRoot) + suffix).c_str());
+        unlink((storePath(currentUserRoot) + suffix).c_str());
     }
     rmdir(storeFolder.c_str());
 }

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cmdline/command_line.h"
-#include "driver/run_records.h"
+#include "run/records.h"
 
 namespace qoramark {
 

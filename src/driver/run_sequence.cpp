@@ -2,7 +2,6 @@
 
 #include "cmdline/command_line.h"
 #include "driver/options.h"
-#include "driver/run_records.h"
 #include "facts/account_names.h"
 #include "facts/network_identity.h"
 #include "facts/time_stamps.h"
@@ -11,6 +10,7 @@
 #include "registry/version_key.h"
 #include "report/local_log.h"
 #include "report/syslog_record.h"
+#include "run/records.h"
 
 namespace qoramark {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "driver/run_records.h"
+#include "run/records.h"
 
 namespace qoramark {
 
-// samName from USERNAME; ndsName as "." + NWUSERNAME + "." + LOGINCONTEXT.
+// samName from USERNAME (on POSIX, the running account's name when it is unset); ndsName as "." + NWUSERNAME + "." + LOGINCONTEXT.
 void gatherAccountNames(RunFacts& facts);
 
 } // namespace qoramark

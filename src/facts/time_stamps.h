@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "driver/run_records.h"
+#include "run/records.h"
 
 namespace qoramark {
 

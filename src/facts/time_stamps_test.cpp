@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/fixed_clock.h"
+#include "support/fixed_clock.h"
 
 namespace qoramark {
 namespace {

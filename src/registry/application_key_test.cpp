@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/registry_fake.h"
 #include "registry/key_paths.h"
+#include "support/registry_fake.h"
 
 namespace qoramark {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/run_records.h"
 #include "platform/registry.h"
+#include "run/records.h"
 
 namespace qoramark {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/run_records.h"
+#include "run/records.h"
 
 namespace qoramark {
 

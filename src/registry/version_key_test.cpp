@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/registry_fake.h"
+#include "support/registry_fake.h"
 
 namespace qoramark {
 namespace {

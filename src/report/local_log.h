@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_records.h"
+#include "run/records.h"
 
 namespace qoramark {
 

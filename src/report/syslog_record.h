@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "driver/run_records.h"
+#include "run/records.h"
 
 namespace qoramark {
 

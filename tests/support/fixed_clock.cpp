@@ -1,4 +1,4 @@
-#include "platform/fixed_clock.h"
+#include "support/fixed_clock.h"
 #include "platform/clock.h"
 
 namespace qoramark::platform {

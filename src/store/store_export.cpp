@@ -1,4 +1,4 @@
-#include "platform/registry_export.h"
+#include "store/store_export.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,9 +8,11 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "platform/registry_store.h"
+#include "store/store_location.h"
 
-namespace qoramark::platform {
+namespace qoramark::store {
+
+using namespace platform;
 
 namespace {
 
@@ -63,7 +65,7 @@ class StoreReader {
 
     std::int32_t open(RegistryKey root) {
         struct stat info {};
-        const std::string path = registryStorePath(root);
+        const std::string path = storePath(root);
         if (stat(path.c_str(), &info) != 0) {
             return errorFileNotFound;
         }
@@ -130,30 +132,31 @@ class StoreReader {
 
 constexpr sqlite3_int64 rootKeyId = 1;
 
-std::string escaped(const std::string& text) {
-    std::string result;
+// Appends the text in double quotes, with the escapes export files use.
+void appendQuoted(std::string& line, const std::string& text) {
+    line += '"';
     for (const char c : text) {
         switch (c) {
         case '\\':
-            result += "\\\\";
+            line += "\\\\";
             break;
         case '"':
-            result += "\\\"";
+            line += "\\\"";
             break;
         case '\n':
-            result += "\\n";
+            line += "\\n";
             break;
         case '\r':
-            result += "\\r";
+            line += "\\r";
             break;
         case '\0':
-            result += "\\0";
+            line += "\\0";
             break;
         default:
-            result += c;
+            line += c;
         }
     }
-    return result;
+    line += '"';
 }
 
 std::string hexData(const StoredValue& value, std::size_t lineLength) {
@@ -183,13 +186,19 @@ std::string hexData(const StoredValue& value, std::size_t lineLength) {
 }
 
 std::string valueLine(const StoredValue& value) {
-    std::string line = value.name.empty() ? "@=" : "\"" + escaped(value.name) + "\"=";
+    std::string line;
+    if (value.name.empty()) {
+        line += '@';
+    } else {
+        appendQuoted(line, value.name);
+    }
+    line += '=';
     if (value.type == regSz) {
         std::string text = value.data;
         if (!text.empty() && text.back() == '\0') {
             text.pop_back();
         }
-        line += "\"" + escaped(text) + "\"";
+        appendQuoted(line, text);
     } else if (value.type == regDword && value.data.size() == 4) {
         const auto* b = reinterpret_cast<const unsigned char*>(value.data.data());
         char number[16];
@@ -199,7 +208,8 @@ std::string valueLine(const StoredValue& value) {
     } else {
         line += hexData(value, line.size());
     }
-    return line + "\n";
+    line += '\n';
+    return line;
 }
 
 void exportKey(StoreReader& reader, const StoredKey& key, const std::string& path,
@@ -268,4 +278,4 @@ std::int32_t exportKeyTree(const ExportPath& exportPath, std::string& text) {
     return errorSuccess;
 }
 
-} // namespace qoramark::platform
+} // namespace qoramark::store

@@ -1,15 +1,16 @@
-// qoramark-reg export [ROOT\path]: prints keys and values of the POSIX store
+// qoramark-reg export [ROOT\path]: prints keys and values of the store
 // in the text form of registry export files.
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "platform/registry_export.h"
+#include "store/store_export.h"
 
 namespace {
 
 using namespace qoramark::platform;
+using namespace qoramark::store;
 
 constexpr const char* defaultPath = "Software\\QORA";
 

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "platform/registry.h"
-#include "platform/registry_export.h"
-#include "platform/registry_store.h"
+#include "store/store.h"
+#include "store/store_export.h"
+#include "store/store_location.h"
 
-namespace qoramark::platform {
+namespace qoramark::store {
+
+using namespace platform;
 namespace {
 
 namespace fs = std::filesystem;
@@ -29,30 +31,28 @@ class Store : public testing::Test {
         setenv("QORAMARK_REGISTRY_DIR", folder_.c_str(), 1);
     }
     void TearDown() override {
-        for (RegistryKey key : open_) {
-            closeRegistryKey(key);
+        for (OpenKey* key : open_) {
+            closeKey(key);
         }
         unsetenv("QORAMARK_REGISTRY_DIR");
         fs::remove_all(folder_);
     }
 
     std::int32_t create(const std::string& path, RegistryKey root = currentUserRoot) {
-        RegistryKey key = 0;
-        const std::int32_t status = createRegistryKey(
-            root, path.c_str(), 0, "", regOptionNonVolatile, keyAllAccess, nullptr, &key, nullptr);
+        OpenKey* key = nullptr;
+        const std::int32_t status = openKey(root, path.c_str(), key);
         if (status == errorSuccess) {
             open_.push_back(key);
         }
         return status;
     }
-    RegistryKey key(const std::string& path) {
+    OpenKey& key(const std::string& path) {
         EXPECT_EQ(create(path), errorSuccess);
-        return open_.back();
+        return *open_.back();
     }
-    std::int32_t setText(RegistryKey k, const char* name, const std::string& text) {
-        return setRegistryValue(k, name, 0, regSz,
-                                reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                static_cast<std::uint32_t>(text.size() + 1));
+    std::int32_t setText(OpenKey& k, const char* name, const std::string& text) {
+        return setValue(k, name, regSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                        static_cast<std::uint32_t>(text.size() + 1));
     }
     std::string exported(const std::string& path) {
         ExportPath target;
@@ -63,77 +63,71 @@ class Store : public testing::Test {
     }
 
     fs::path folder_;
-    std::vector<RegistryKey> open_;
+    std::vector<OpenKey*> open_;
 };
 
 TEST_F(Store, ValuesRoundTripWithTheRegistrysStatuses) {
-    const RegistryKey k = key("Software\\QORA\\Installed\\App");
+    OpenKey& k = key("Software\\QORA\\Installed\\App");
     ASSERT_EQ(setText(k, "currentversion", "1.0"), errorSuccess);
 
     std::uint32_t type = 0;
     std::uint32_t count = 128;
-    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, &type, nullptr, &count),
-              errorSuccess);
+    EXPECT_EQ(queryValue(k, "currentversion", &type, nullptr, &count), errorSuccess);
     EXPECT_EQ(type, regSz);
     EXPECT_EQ(count, 4u);
 
     std::uint8_t small[2] = {};
     count = sizeof small;
-    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, small, &count),
-              errorMoreData);
+    EXPECT_EQ(queryValue(k, "currentversion", nullptr, small, &count), errorMoreData);
     EXPECT_EQ(count, 4u);
 
     std::uint8_t buffer[8] = {};
     count = sizeof buffer;
-    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, buffer, &count),
-              errorSuccess);
+    EXPECT_EQ(queryValue(k, "currentversion", nullptr, buffer, &count), errorSuccess);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), count), std::string("1.0\0", 4));
 
-    EXPECT_EQ(queryRegistryValue(k, "missing", nullptr, nullptr, nullptr, &count),
-              errorFileNotFound);
-    EXPECT_EQ(deleteRegistryValue(k, "missing"), errorFileNotFound);
-    EXPECT_EQ(deleteRegistryValue(k, "currentversion"), errorSuccess);
-    EXPECT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, nullptr, &count),
-              errorFileNotFound);
+    EXPECT_EQ(queryValue(k, "missing", nullptr, nullptr, &count), errorFileNotFound);
+    EXPECT_EQ(deleteValue(k, "missing"), errorFileNotFound);
+    EXPECT_EQ(deleteValue(k, "currentversion"), errorSuccess);
+    EXPECT_EQ(queryValue(k, "currentversion", nullptr, nullptr, &count), errorFileNotFound);
 }
 
 // Statements are kept for the whole run, so a query that found nothing must not
 // leave the next query reading the earlier name.
 TEST_F(Store, QueryAfterAMissingValueFindsTheNextName) {
-    const RegistryKey k = key("Software\\QORA\\Installed\\App\\1.0");
+    OpenKey& k = key("Software\\QORA\\Installed\\App\\1.0");
     ASSERT_EQ(setText(k, "RunCount", "abc"), errorSuccess);
     std::uint32_t count = 4;
-    ASSERT_EQ(queryRegistryValue(k, "currentversion", nullptr, nullptr, nullptr, &count),
-              errorFileNotFound);
+    ASSERT_EQ(queryValue(k, "currentversion", nullptr, nullptr, &count), errorFileNotFound);
     std::uint8_t buffer[4] = {};
     count = sizeof buffer;
-    EXPECT_EQ(queryRegistryValue(k, "RunCount", nullptr, nullptr, buffer, &count), errorSuccess);
+    EXPECT_EQ(queryValue(k, "RunCount", nullptr, buffer, &count), errorSuccess);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), count), std::string("abc\0", 4));
 }
 
 TEST_F(Store, ProbeOf128And129BytesReportsTheSize) {
-    const RegistryKey k = key("Software\\QORA");
+    OpenKey& k = key("Software\\QORA");
     setText(k, "v128", std::string(127, 'a'));
     setText(k, "v129", std::string(128, 'b'));
     std::uint8_t buffer[128];
     std::uint32_t count = 128;
-    EXPECT_EQ(queryRegistryValue(k, "v128", nullptr, nullptr, buffer, &count), errorSuccess);
+    EXPECT_EQ(queryValue(k, "v128", nullptr, buffer, &count), errorSuccess);
     EXPECT_EQ(count, 128u);
     count = 128;
-    EXPECT_EQ(queryRegistryValue(k, "v129", nullptr, nullptr, nullptr, &count), errorSuccess);
+    EXPECT_EQ(queryValue(k, "v129", nullptr, nullptr, &count), errorSuccess);
     EXPECT_EQ(count, 129u);
     count = 128;
-    EXPECT_EQ(queryRegistryValue(k, "v129", nullptr, nullptr, buffer, &count), errorMoreData);
+    EXPECT_EQ(queryValue(k, "v129", nullptr, buffer, &count), errorMoreData);
 }
 
 TEST_F(Store, NamesMatchWithoutRegardToAsciiCaseAndKeepTheirFirstSpelling) {
-    const RegistryKey first = key("Software\\QORA\\Installed\\App\\1.2.1.EN");
+    OpenKey& first = key("Software\\QORA\\Installed\\App\\1.2.1.EN");
     setText(first, "RunCount", "x");
-    const RegistryKey second = key("SOFTWARE\\qora\\installed\\APP\\1.2.1.en");
+    OpenKey& second = key("SOFTWARE\\qora\\installed\\APP\\1.2.1.en");
     const std::uint32_t number = 7;
-    EXPECT_EQ(setRegistryValue(second, "RUNCOUNT", 0, regDword,
-                               reinterpret_cast<const std::uint8_t*>(&number), 4),
-              errorSuccess);
+    EXPECT_EQ(
+        setValue(second, "RUNCOUNT", regDword, reinterpret_cast<const std::uint8_t*>(&number), 4),
+        errorSuccess);
     setText(second, "\xC4pfel", "upper");
     setText(second, "\xE4pfel", "lower"); // bytes from 0x80 up compare as they are
 
@@ -160,13 +154,12 @@ class OddPaths : public Store, public testing::WithParamInterface<OddPath> {};
 
 TEST_P(OddPaths, GiveTheStatusWineGives) {
     const OddPath& c = GetParam();
-    const RegistryKey marked = key("Software\\A\\B");
+    OpenKey& marked = key("Software\\A\\B");
     setText(marked, "mark", "here");
     EXPECT_EQ(create(c.path), c.status);
     if (!c.sameKeyAs.empty()) {
         std::uint32_t count = 0;
-        EXPECT_EQ(queryRegistryValue(open_.back(), "mark", nullptr, nullptr, nullptr, &count),
-                  errorSuccess);
+        EXPECT_EQ(queryValue(*open_.back(), "mark", nullptr, nullptr, &count), errorSuccess);
     }
 }
 
@@ -209,8 +202,8 @@ TEST_F(ForeignFile, OtherSqliteDatabaseIsBadDbAndUnchanged) {
 
 TEST_F(ForeignFile, StoreOfANewerSchemaIsBadDbAndUnchanged) {
     key("Software");
-    for (RegistryKey k : open_) {
-        closeRegistryKey(k);
+    for (OpenKey* k : open_) {
+        closeKey(k);
     }
     open_.clear();
     sqlite3* db = nullptr;
@@ -254,15 +247,15 @@ TEST_F(Store, LocalMachineStoreIsReadableByAllAndWritableByItsOwner) {
 }
 
 TEST_F(Store, ExportShowsValuesInRegistryFileForm) {
-    const RegistryKey k = key("Software\\QORA\\Installed\\Zed");
+    OpenKey& k = key("Software\\QORA\\Installed\\Zed");
     key("Software\\QORA\\Installed\\alpha");
     key("Software\\QORA\\Installed\\_under");
     setText(k, "Quote", "a \"b\" c:\\d");
     setText(k, "", "default");
     const std::string bytes(30, '\x01');
-    setRegistryValue(k, "Bin", 0, 3, reinterpret_cast<const std::uint8_t*>(bytes.data()), 30);
-    setRegistryValue(k, "Eight", 0, 11,
-                     reinterpret_cast<const std::uint8_t*>("\x01\x02\x03\x04\x05\x06\x07\x08"), 8);
+    setValue(k, "Bin", 3, reinterpret_cast<const std::uint8_t*>(bytes.data()), 30);
+    setValue(k, "Eight", 11,
+             reinterpret_cast<const std::uint8_t*>("\x01\x02\x03\x04\x05\x06\x07\x08"), 8);
 
     EXPECT_EQ(
         exported("HKEY_CURRENT_USER\\Software\\QORA\\Installed"),
@@ -278,4 +271,4 @@ TEST_F(Store, ExportShowsValuesInRegistryFileForm) {
 }
 
 } // namespace
-} // namespace qoramark::platform
+} // namespace qoramark::store

@@ -1,4 +1,4 @@
-#include "platform/registry_fake.h"
+#include "support/registry_fake.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,11 +5,11 @@
 
 #include "platform/registry.h"
 
-// Reading the POSIX store back in the text form of registry export files.
-namespace qoramark::platform {
+// Reading the store back in the text form of registry export files.
+namespace qoramark::store {
 
 struct ExportPath {
-    RegistryKey root = currentUserRoot;
+    platform::RegistryKey root = platform::currentUserRoot;
     std::string rootName;
     std::string path;
 };
@@ -25,4 +25,4 @@ std::string exportHeader();
 // does not exist, 1009 for a file that is not a store.
 std::int32_t exportKeyTree(const ExportPath& exportPath, std::string& text);
 
-} // namespace qoramark::platform
+} // namespace qoramark::store

@@ -4,9 +4,8 @@
 
 #include "platform/registry.h"
 
-// Where and how the POSIX build keeps its registry: one SQLite database per
-// root. Only the POSIX build and its tools use this header.
-namespace qoramark::platform {
+// Where and how the store keeps a root: one SQLite database file per root.
+namespace qoramark::store {
 
 // Marks a database file as a qoramark store (PRAGMA application_id, the bytes "QMRG").
 constexpr int storeApplicationId = 0x514D5247;
@@ -17,7 +16,7 @@ constexpr int storeSchemaVersion = 1;
 // The folder and database file of a root's store: QORAMARK_REGISTRY_DIR when
 // set; otherwise /var/lib/qoramark for the local machine and
 // ${XDG_DATA_HOME:-$HOME/.local/share}/qoramark for the current user.
-std::string registryStoreFolder(RegistryKey root);
-std::string registryStorePath(RegistryKey root);
+std::string storeFolder(platform::RegistryKey root);
+std::string storePath(platform::RegistryKey root);
 
-} // namespace qoramark::platform
+} // namespace qoramark::store
