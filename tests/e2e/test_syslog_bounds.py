@@ -19,8 +19,9 @@ IS_ROOT = hasattr(os, "geteuid") and os.geteuid() == 0
 
 # clsyslog ends one send, name look-up included, after this many seconds.
 SYSLOG_BOUND = 5
-# Without the bound, the resolver's own timeouts held a run 10 s, and 20 s with search domains.
-UNBOUNDED = 10
+# Without the bound, the resolver's own timeouts held a run 10 s, and 20 s with the three
+# search domains these tests set up.
+UNBOUNDED = 20
 # What a run may take beyond the bound: starting a program under Wine is slow.
 SLACK = 2.5
 
@@ -144,25 +145,50 @@ class NamespaceTest(SandboxTest):
             return block_fields(split_lines(log.read()))[1][2]
 
 
+class WineKeptRunning:
+    """A Wine program that waits on its input for as long as the tests run. Wine's server
+    and its own services then stay up between runs, so a run's time shows the run and not
+    Wine starting afresh, which takes seconds on a busy machine."""
+
+    def __init__(self):
+        self.process = subprocess.Popen(under_wine(["cmd", "/k"]), env=dict(os.environ),
+                                        stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        self.process.stdin.close()
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
 @unittest.skipIf(SKIP_REASON is not None, SKIP_REASON)
 class NameServerThatNeverAnswers(NamespaceTest):
+    """Wine looks names up through the host's C library in the calling process, so the
+    Windows build asks the namespace's name server just as the POSIX build does."""
+
     @classmethod
     def setUpClass(cls):
+        cls.wine = WineKeptRunning() if IS_WINDOWS else None
         cls.name_server = SilentNameServer()
 
     @classmethod
     def tearDownClass(cls):
         cls.name_server.stop()
+        if cls.wine:
+            cls.wine.stop()
 
     def run_inside(self, *args):
         return self.run_command(self.name_server.inside(under_wine([binary()] + list(args))))
 
     def test_run_ends_within_the_bound_with_its_status_and_log_block(self):
-        # The same run without a syslog host: what starting the program costs here.
-        _, baseline = self.run_inside("HKCU", "Bounded", "1.0", "-c")
+        # The same run without a syslog host: what starting the program costs here. The
+        # first run may also start Wine's services.
+        baseline = min(self.run_inside("HKCU", "Bounded", "1.0", "-c")[1] for _ in range(2))
         limit = baseline + SYSLOG_BOUND + SLACK
-        if not IS_WINDOWS:
-            self.assertLess(limit, UNBOUNDED, "the check could not tell a bounded run")
+        self.assertLess(limit, UNBOUNDED, "the check could not tell a bounded run")
         for host in ("syslog.example.com", "tcp://syslog.example.com"):
             with self.subTest(host=host):
                 if os.path.exists(self.log_path):
