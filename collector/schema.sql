@@ -45,17 +45,26 @@ COMMENT ON TABLE swv_records IS
 CREATE INDEX swv_records_installation ON swv_records (mac_address, app_name, app_version)
     WHERE parsed;
 
--- Windows-1252 text of a byte string. Bytes 0x80-0x9F that the code page
--- leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the control
--- characters of the same number, as Windows itself decodes them, so no byte
--- string is ever refused. Every byte gives exactly one character.
+-- Windows-1252 text of a string whose characters stand for bytes (its
+-- Latin-1 reading). Bytes 0x80-0x9F that the code page leaves undefined
+-- (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the control characters of the same
+-- number, as Windows itself decodes them, so no byte string is ever refused.
+-- Every byte gives exactly one character. translate() is slow, so it runs
+-- only on texts that hold a byte of that range.
+CREATE FUNCTION swv_windows_1252(latin1 text) RETURNS text
+    LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+    RETURN CASE WHEN latin1 !~ E'[\u0080-\u009F]' THEN latin1
+        ELSE translate(latin1,
+            E'\u0080\u0082\u0083\u0084\u0085\u0086\u0087\u0088\u0089\u008A\u008B\u008C\u008E' ||
+            E'\u0091\u0092\u0093\u0094\u0095\u0096\u0097\u0098\u0099\u009A\u009B\u009C\u009E\u009F',
+            E'\u20AC\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152\u017D' ||
+            E'\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\u017E\u0178')
+        END;
+
+-- Windows-1252 text of a byte string without zero bytes.
 CREATE FUNCTION swv_decode(bytes bytea) RETURNS text
     LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
-    RETURN translate(convert_from(bytes, 'LATIN1'),
-        E'\u0080\u0082\u0083\u0084\u0085\u0086\u0087\u0088\u0089\u008A\u008B\u008C\u008E' ||
-        E'\u0091\u0092\u0093\u0094\u0095\u0096\u0097\u0098\u0099\u009A\u009B\u009C\u009E\u009F',
-        E'\u20AC\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152\u017D' ||
-        E'\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\u017E\u0178');
+    RETURN swv_windows_1252(convert_from(bytes, 'LATIN1'));
 
 -- Seconds since 1970 as the record sends them; 0 (no setup file) and -1
 -- (a moment outside the 32-bit range) mean no moment.
@@ -64,23 +73,13 @@ CREATE FUNCTION swv_moment(seconds text) RETURNS timestamptz
     RETURN CASE WHEN seconds::bigint IN (0, -1) THEN NULL
                 ELSE to_timestamp(seconds::bigint) END;
 
--- How many times needle occurs in haystack, overlapping occurrences included.
-CREATE FUNCTION swv_count_occurrences(haystack text, needle text) RETURNS integer
-    LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE AS $$
-DECLARE
-    found integer := 0;
-    start integer := 1;
-    at integer;
-BEGIN
-    LOOP
-        at := strpos(substr(haystack, start), needle);
-        EXIT WHEN at = 0;
-        found := found + 1;
-        start := start + at;
-    END LOOP;
-    RETURN found;
-END
-$$;
+-- How many places in text could end a name: occurrences of "," counted
+-- with overlaps, except that any count above one is given as 2. Overlapping
+-- ones exist only where text holds ",","; otherwise the plain count is it.
+CREATE FUNCTION swv_separators_in(text text) RETURNS integer
+    LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+    RETURN CASE WHEN strpos(text, '",","') > 0 THEN 2
+                ELSE (length(text) - length(replace(text, '","', ''))) / 3 END;
 
 -- Fills the record columns of a row from its raw bytes.
 --
@@ -96,17 +95,24 @@ $$;
 CREATE FUNCTION swv_parse_record() RETURNS trigger
     LANGUAGE plpgsql AS $$
 DECLARE
-    date_text constant text := '[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}';
+    -- Matched without capturing groups and {n} bounds, either of which makes
+    -- PostgreSQL's regular expressions many times slower; the fields are
+    -- then cut out by their commas, which none of them holds.
+    date_text constant text :=
+        '[0-9][0-9]\.[0-9][0-9]\.[0-9][0-9][0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]';
+    fixed_run constant text :=
+        '^",-?[0-9]+,"(?:' || date_text || ')?",-?[0-9]+,"(?:' || date_text || ')?","';
     closing constant text := '","n/a","n/a"';
+    -- One character per byte, so positions and lengths are those of the bytes.
     record_text text;
-    head text[];
+    mac text;
+    ip text;
     middle text;
     readings integer := 0;
     start integer := 1;
     at integer;
     names_before integer;
     fields text[];
-    name_and_version text;
     chosen_fields text[];
     chosen_names text;
     chosen_rest text;
@@ -126,21 +132,24 @@ BEGIN
     IF position('\x00'::bytea IN NEW.raw) > 0 THEN
         RETURN NEW;
     END IF;
-    record_text := swv_decode(NEW.raw);
+    record_text := convert_from(NEW.raw, 'LATIN1');
 
-    head := regexp_match(record_text,
-        '^"SWV","((?:[0-9A-Fa-f]{2}:){5}[0-9A-Fa-f]{2})?","([0-9A-Fa-f.:]{0,45})","');
-    IF head IS NULL THEN
+    -- "SWV","MAC","IP"," where neither text holds a quote.
+    IF left(record_text, 7) <> '"SWV","' THEN
         RETURN NEW;
     END IF;
-    NEW.mac_address := coalesce(head[1], '');
-    NEW.ip_address := head[2];
-    IF right(record_text, length(closing)) <> closing THEN
+    mac := split_part(substr(record_text, 8), '"', 1);
+    ip := split_part(substr(record_text, 8 + length(mac) + 3), '"', 1);
+    IF substr(record_text, 8 + length(mac), 3) <> '","'
+       OR substr(record_text, 11 + length(mac) + length(ip), 3) <> '","'
+       OR mac !~ '^(?:[0-9A-Fa-f][0-9A-Fa-f]:[0-9A-Fa-f][0-9A-Fa-f]:[0-9A-Fa-f][0-9A-Fa-f]:[0-9A-Fa-f][0-9A-Fa-f]:[0-9A-Fa-f][0-9A-Fa-f]:[0-9A-Fa-f][0-9A-Fa-f])?$'
+       OR ip !~ '^[0-9A-Fa-f.:]*$' OR length(ip) > 45 THEN
         RETURN NEW;
     END IF;
-    middle := substr(record_text,
-                     length('"SWV","' || coalesce(head[1], '') || '","' || head[2] || '","') + 1);
-    IF length(middle) < length(closing) THEN
+    NEW.mac_address := mac;
+    NEW.ip_address := ip;
+    middle := substr(record_text, 14 + length(mac) + length(ip));
+    IF length(middle) < length(closing) OR right(middle, length(closing)) <> closing THEN
         RETURN NEW;
     END IF;
     middle := left(middle, length(middle) - length(closing));
@@ -149,36 +158,36 @@ BEGIN
         at := strpos(substr(middle, start), '",');
         EXIT WHEN at = 0;
         at := start + at - 1;
-        fields := regexp_match(substr(middle, at),
-            '^",(-?[0-9]{1,10}),"(' || date_text || ')?",(-?[0-9]{1,10}),"(' || date_text || ')?","');
-        IF fields IS NOT NULL THEN
-            name_and_version := left(middle, at - 1);
-            names_before := swv_count_occurrences(name_and_version, '","');
+        IF substr(middle, at) ~ fixed_run THEN
+            names_before := swv_separators_in(left(middle, at - 1));
             readings := readings + names_before;
             IF names_before = 1 THEN
-                chosen_fields := fields;
-                chosen_names := name_and_version;
-                chosen_rest := substr(middle, at + length(
-                    '",' || fields[1] || ',"' || coalesce(fields[2], '') || '",' || fields[3] ||
-                    ',"' || coalesce(fields[4], '') || '","'));
+                -- ",RUN,"RUNDATE",SETUP,"SETUPDATE","SETUPVERSION
+                fields := string_to_array(substr(middle, at + 2), ',');
+                chosen_fields := ARRAY[fields[1], btrim(fields[2], '"'), fields[3],
+                                       btrim(fields[4], '"')];
+                chosen_names := left(middle, at - 1);
+                chosen_rest := substr(middle, at + 11 + length(fields[1]) + length(fields[2]) +
+                                      length(fields[3]) + length(fields[4]) - 4);
             END IF;
         END IF;
         start := at + 1;
     END LOOP;
 
-    IF readings <> 1 OR chosen_fields IS NULL
+    IF readings <> 1
+       OR length(chosen_fields[1]) > 11 OR length(chosen_fields[3]) > 11
        OR chosen_fields[1]::bigint NOT BETWEEN -2147483648 AND 2147483647
        OR chosen_fields[3]::bigint NOT BETWEEN -2147483648 AND 2147483647 THEN
         RETURN NEW;
     END IF;
     split_at := strpos(chosen_names, '","');
-    NEW.app_name := left(chosen_names, split_at - 1);
-    NEW.app_version := substr(chosen_names, split_at + 3);
+    NEW.app_name := swv_windows_1252(left(chosen_names, split_at - 1));
+    NEW.app_version := swv_windows_1252(substr(chosen_names, split_at + 3));
     NEW.run_time := swv_moment(chosen_fields[1]);
-    NEW.run_date_text := coalesce(chosen_fields[2], '');
+    NEW.run_date_text := chosen_fields[2];
     NEW.setup_time := swv_moment(chosen_fields[3]);
-    NEW.setup_date_text := coalesce(chosen_fields[4], '');
-    NEW.setup_version := chosen_rest;
+    NEW.setup_date_text := chosen_fields[4];
+    NEW.setup_version := swv_windows_1252(chosen_rest);
     NEW.parsed := true;
     RETURN NEW;
 END
