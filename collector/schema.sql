@@ -101,7 +101,7 @@ DECLARE
     date_text constant text :=
         '[0-9][0-9]\.[0-9][0-9]\.[0-9][0-9][0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]';
     fixed_run constant text :=
-        '^",-?[0-9]+,"(?:' || date_text || ')?",-?[0-9]+,"(?:' || date_text || ')?","';
+        '",-?[0-9]+,"(?:' || date_text || ')?",-?[0-9]+,"(?:' || date_text || ')?","';
     closing constant text := '","n/a","n/a"';
     -- One character per byte, so positions and lengths are those of the bytes.
     record_text text;
@@ -154,22 +154,21 @@ BEGIN
     END IF;
     middle := left(middle, length(middle) - length(closing));
 
+    -- Two places where the run matches never overlap, so one search after
+    -- another finds them all.
     LOOP
-        at := strpos(substr(middle, start), '",');
+        at := regexp_instr(middle, fixed_run, start);
         EXIT WHEN at = 0;
-        at := start + at - 1;
-        IF substr(middle, at) ~ fixed_run THEN
-            names_before := swv_separators_in(left(middle, at - 1));
-            readings := readings + names_before;
-            IF names_before = 1 THEN
-                -- ",RUN,"RUNDATE",SETUP,"SETUPDATE","SETUPVERSION
-                fields := string_to_array(substr(middle, at + 2), ',');
-                chosen_fields := ARRAY[fields[1], btrim(fields[2], '"'), fields[3],
-                                       btrim(fields[4], '"')];
-                chosen_names := left(middle, at - 1);
-                chosen_rest := substr(middle, at + 11 + length(fields[1]) + length(fields[2]) +
-                                      length(fields[3]) + length(fields[4]) - 4);
-            END IF;
+        names_before := swv_separators_in(left(middle, at - 1));
+        readings := readings + names_before;
+        IF names_before = 1 THEN
+            -- ",RUN,"RUNDATE",SETUP,"SETUPDATE","SETUPVERSION
+            fields := string_to_array(substr(middle, at + 2), ',');
+            chosen_fields := ARRAY[fields[1], btrim(fields[2], '"'), fields[3],
+                                   btrim(fields[4], '"')];
+            chosen_names := left(middle, at - 1);
+            chosen_rest := substr(middle, at + 7 + length(fields[1]) + length(fields[2]) +
+                                  length(fields[3]) + length(fields[4]));
         END IF;
         start := at + 1;
     END LOOP;
