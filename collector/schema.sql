@@ -66,21 +66,6 @@ CREATE FUNCTION swv_decode(bytes bytea) RETURNS text
     LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
     RETURN swv_windows_1252(convert_from(bytes, 'LATIN1'));
 
--- Seconds since 1970 as the record sends them; 0 (no setup file) and -1
--- (a moment outside the 32-bit range) mean no moment.
-CREATE FUNCTION swv_moment(seconds text) RETURNS timestamptz
-    LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
-    RETURN CASE WHEN seconds::bigint IN (0, -1) THEN NULL
-                ELSE to_timestamp(seconds::bigint) END;
-
--- How many places in text could end a name: occurrences of "," counted
--- with overlaps, except that any count above one is given as 2. Overlapping
--- ones exist only where text holds ",","; otherwise the plain count is it.
-CREATE FUNCTION swv_separators_in(text text) RETURNS integer
-    LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
-    RETURN CASE WHEN strpos(text, '",","') > 0 THEN 2
-                ELSE (length(text) - length(replace(text, '","', ''))) / 3 END;
-
 -- Fills the record columns of a row from its raw bytes.
 --
 -- The record is "SWV","MAC","IP","NAME","VERSION",RUN,"RUNDATE",SETUP,"SETUPDATE","SETUPVERSION","n/a","n/a"
@@ -117,6 +102,8 @@ DECLARE
     chosen_names text;
     chosen_rest text;
     split_at integer;
+    run_seconds bigint;
+    setup_seconds bigint;
 BEGIN
     NEW.parsed := false;
     NEW.mac_address := NULL;
@@ -132,7 +119,12 @@ BEGIN
     IF position('\x00'::bytea IN NEW.raw) > 0 THEN
         RETURN NEW;
     END IF;
+    -- Decoding keeps one character per byte, so it may come before parsing,
+    -- and it never makes a quote or a comma. Most records need none.
     record_text := convert_from(NEW.raw, 'LATIN1');
+    IF record_text ~ E'[\u0080-\u009F]' THEN
+        record_text := swv_windows_1252(record_text);
+    END IF;
 
     -- "SWV","MAC","IP"," where neither text holds a quote.
     IF left(record_text, 7) <> '"SWV","' THEN
@@ -159,7 +151,11 @@ BEGIN
     LOOP
         at := regexp_instr(middle, fixed_run, start);
         EXIT WHEN at = 0;
-        names_before := swv_separators_in(left(middle, at - 1));
+        -- How many "," before it could end the name: a count above one is
+        -- as good as two, and overlapping ones exist only in ",","; apart
+        -- from them the plain count is the answer.
+        names_before := CASE WHEN strpos(left(middle, at - 1), '",","') > 0 THEN 2
+            ELSE (at - 1 - length(replace(left(middle, at - 1), '","', ''))) / 3 END;
         readings := readings + names_before;
         IF names_before = 1 THEN
             -- ",RUN,"RUNDATE",SETUP,"SETUPDATE","SETUPVERSION
@@ -173,20 +169,25 @@ BEGIN
         start := at + 1;
     END LOOP;
 
-    IF readings <> 1
-       OR length(chosen_fields[1]) > 11 OR length(chosen_fields[3]) > 11
-       OR chosen_fields[1]::bigint NOT BETWEEN -2147483648 AND 2147483647
-       OR chosen_fields[3]::bigint NOT BETWEEN -2147483648 AND 2147483647 THEN
+    IF readings <> 1 OR length(chosen_fields[1]) > 11 OR length(chosen_fields[3]) > 11 THEN
+        RETURN NEW;
+    END IF;
+    run_seconds := chosen_fields[1]::bigint;
+    setup_seconds := chosen_fields[3]::bigint;
+    IF run_seconds NOT BETWEEN -2147483648 AND 2147483647
+       OR setup_seconds NOT BETWEEN -2147483648 AND 2147483647 THEN
         RETURN NEW;
     END IF;
     split_at := strpos(chosen_names, '","');
-    NEW.app_name := swv_windows_1252(left(chosen_names, split_at - 1));
-    NEW.app_version := swv_windows_1252(substr(chosen_names, split_at + 3));
-    NEW.run_time := swv_moment(chosen_fields[1]);
+    NEW.app_name := left(chosen_names, split_at - 1);
+    NEW.app_version := substr(chosen_names, split_at + 3);
+    -- 0 (no setup file) and -1 (a moment outside the 32-bit range) mean no moment.
+    NEW.run_time := CASE WHEN run_seconds IN (0, -1) THEN NULL ELSE to_timestamp(run_seconds) END;
     NEW.run_date_text := chosen_fields[2];
-    NEW.setup_time := swv_moment(chosen_fields[3]);
+    NEW.setup_time := CASE WHEN setup_seconds IN (0, -1) THEN NULL
+                           ELSE to_timestamp(setup_seconds) END;
     NEW.setup_date_text := chosen_fields[4];
-    NEW.setup_version := swv_windows_1252(chosen_rest);
+    NEW.setup_version := chosen_rest;
     NEW.parsed := true;
     RETURN NEW;
 END
