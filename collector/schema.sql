@@ -146,8 +146,8 @@ BEGIN
     END IF;
     middle := left(middle, length(middle) - length(closing));
 
-    -- Two places where the run matches never overlap, so one search after
-    -- another finds them all.
+    -- Each search starts one character after the last place found, so
+    -- every place is found, overlapping ones included.
     LOOP
         at := regexp_instr(middle, fixed_run, start);
         EXIT WHEN at = 0;
