@@ -1,10 +1,12 @@
 #include "transport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -123,25 +125,20 @@ void abandon(PendingLookUp* lookUp) {
     }
 }
 
-timespec asTimespec(Clock::duration duration) {
-    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
-    timespec value{};
-    value.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
-    value.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
-    return value;
-}
-
-// False when the look-up is still running at the deadline. gai_suspend also returns early
-// for a signal, so the remaining time is worked out anew each round.
+// False when the look-up is still running at the deadline. The wait polls, with pauses that
+// grow from 50 us to 10 ms, rather than sleeping in gai_suspend: glibc's resolver thread sets
+// a request's status before it takes the lock under which gai_suspend unlinks its waiter,
+// so a gai_suspend that times out just as the look-up ends leaves its stack-held waiter
+// linked, and the resolver thread then walks freed stack and spins or crashes.
 bool waitForLookUp(gaicb& request, Clock::time_point deadline) {
-    const gaicb* const list[] = {&request};
+    Clock::duration pause = std::chrono::microseconds(50);
     while (gai_error(&request) == EAI_INPROGRESS) {
         const Clock::duration left = deadline - Clock::now();
         if (left <= Clock::duration::zero()) {
             return false;
         }
-        const timespec timeout = asTimespec(left);
-        gai_suspend(list, 1, &timeout);
+        std::this_thread::sleep_for(std::min(pause, left));
+        pause = std::min<Clock::duration>(pause * 2, std::chrono::milliseconds(10));
     }
     return true;
 }
