@@ -152,6 +152,83 @@ class KilledRuns(SandboxTest):
                       export_registry(self.sandbox))
 
 
+def strace_can_kill():
+    if IS_WINDOWS or shutil.which("strace") is None:
+        return False
+    probe = subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", "trace=getpid",
+                            "-e", "inject=getpid:signal=KILL", "sh", "-c", "echo $$"],
+                           capture_output=True, timeout=30)
+    return probe.returncode == -signal.SIGKILL
+
+
+CAN_KILL_AT_WRITES = strace_can_kill()
+
+
+@unittest.skipIf(IS_WINDOWS, POSIX_STORE)
+class KilledRunsLeaveWholeKeys(SandboxTest):
+    """Every run writes the same version key with values that name the run; after
+    a run killed at any moment, the key holds every value of one single run."""
+    KEY = b"Software\\QORA\\Installed\\Whole\\1.0"
+    RANDOM_ROUNDS = 40
+    MOST_WRITES = 500
+
+    def setUp(self):
+        super().setUp()
+        self.store = os.path.join(self.sandbox.registry_dir, "HKCU.db")
+        self.assertEqual(run_command(self.sandbox, self.command(), self.env("0")).returncode, 0)
+        self.assert_key_whole()
+
+    @staticmethod
+    def command():
+        return [binary(), "HKCU", "Whole", "1.0", "-v", "from-run", "-u", "-n", "-r", "-c"]
+
+    @staticmethod
+    def env(mark):
+        return {"USERNAME": "u" + mark, "NWUSERNAME": "n" + mark, "LOGINCONTEXT": "c" + mark}
+
+    def assert_key_whole(self):
+        self.assertEqual(integrity(self.store), [("ok",)])
+        values = store_values(self.store)
+        names = [b"SetupVersion", b"RunCount", b"RunDate", b"RunDateString", b"UWN", b"UNW"]
+        missing = [name for name in names if (self.KEY, name) not in values]
+        self.assertEqual(missing, [])
+        uwn = values[(self.KEY, b"UWN")][1]
+        unw = values[(self.KEY, b"UNW")][1]
+        mark = uwn[1:-1]
+        self.assertEqual(unw, b".n" + mark + b".c" + mark + b"\0", (uwn, unw))
+
+    @unittest.skipUnless(CAN_KILL_AT_WRITES, "needs strace allowed to trace and kill")
+    def test_killed_at_each_write_of_the_store(self):
+        for write in range(1, self.MOST_WRITES):
+            command = ["strace", "-f", "-o", "/dev/null", "-e", "trace=pwrite64,write",
+                       "-e", "inject=pwrite64,write:signal=KILL:when=%d" % write] + self.command()
+            completed = run_command(self.sandbox, command, self.env(str(write)))
+            self.assert_key_whole()
+            if completed.returncode == 0:
+                break
+            self.assertEqual(completed.returncode, -signal.SIGKILL, completed.stderr)
+        else:
+            self.fail("a run made more than %d writes" % self.MOST_WRITES)
+        self.assertEqual(store_values(self.store)[(self.KEY, b"UWN")][1],
+                         b"u%d\0" % write, "the run that was not killed wrote the key")
+
+    def test_killed_at_random_moments(self):
+        started = time.monotonic()
+        run_command(self.sandbox, self.command(), self.env("timed"))
+        run_time = time.monotonic() - started
+        chance = random.Random(20261211)
+        for round_number in range(self.RANDOM_ROUNDS):
+            process = subprocess.Popen(
+                self.command(), env=self.sandbox.environment(self.env("r%d" % round_number)),
+                cwd="/", stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.PIPE)
+            time.sleep(chance.uniform(0, run_time))
+            process.send_signal(signal.SIGKILL)
+            _, stderr = process.communicate(timeout=60)
+            check_no_sanitizer_report(stderr)
+            self.assert_key_whole()
+
+
 @unittest.skipIf(IS_WINDOWS, "the log's place is set up through the POSIX build's SystemRoot")
 class FullDisk(SandboxTest):
     def assert_run_ignores_the_log(self, env=None):
