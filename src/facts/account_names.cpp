@@ -1,11 +1,12 @@
 #include "facts/account_names.h"
 
+#include "platform/account_name.h"
 #include "platform/environment.h"
 
 namespace qoramark {
 
 void gatherAccountNames(RunFacts& facts) {
-    if (const auto user = platform::environmentVariable("USERNAME")) {
+    if (const auto user = platform::samAccountName()) {
         facts.samName = *user;
     }
     const auto ndsUser = platform::environmentVariable("NWUSERNAME");

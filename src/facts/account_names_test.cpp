@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <pwd.h>
 #include <string>
 #include <strings.h>
 #include <unistd.h>
@@ -47,10 +48,18 @@ void replaceAccountEnvironment(const Variables& variables) {
     }
 }
 
+// Without USERNAME the account database names the user who runs the test.
+constexpr const char* runningAccount = nullptr;
+
+std::string runningAccountName() {
+    const passwd* account = getpwuid(getuid());
+    return account != nullptr ? account->pw_name : "";
+}
+
 struct AccountCase {
     const char* name;
     Variables environment;
-    const char* samName;
+    const char* samName; // runningAccount: the name from the account database
     const char* ndsName;
 };
 
@@ -69,7 +78,8 @@ TEST_P(AccountNames, ComeFromTheEnvironment) {
     replaceAccountEnvironment(GetParam().environment);
     RunFacts facts;
     gatherAccountNames(facts);
-    EXPECT_EQ(facts.samName, GetParam().samName);
+    const char* samName = GetParam().samName;
+    EXPECT_EQ(facts.samName, samName == runningAccount ? runningAccountName() : samName);
     EXPECT_EQ(facts.ndsName, GetParam().ndsName);
 }
 
@@ -78,17 +88,20 @@ TEST_P(AccountNames, ComeFromTheEnvironment) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, AccountNames,
     ::testing::Values(
-        AccountCase{"NoneDefined", {}, "", ""},
+        AccountCase{"NoneDefined", {}, runningAccount, ""},
         AccountCase{"UserName", {{"USERNAME", "jdoe"}}, "jdoe", ""},
+        AccountCase{"EmptyUserNameCountsAsDefined", {{"USERNAME", ""}}, "", ""},
         AccountCase{"TextUnchanged", {{"USERNAME", " J\xe4ne  Doe "}}, " J\xe4ne  Doe ", ""},
         AccountCase{"NdsName",
                     {{"NWUSERNAME", "user7"}, {"LOGINCONTEXT", "dept.main"}},
-                    "",
+                    runningAccount,
                     ".user7.dept.main"},
-        AccountCase{"OnlyNdsUser", {{"NWUSERNAME", "user7"}}, "", ""},
-        AccountCase{"OnlyContext", {{"LOGINCONTEXT", "dept.main"}}, "", ""},
-        AccountCase{
-            "BothEmptyCountAsDefined", {{"NWUSERNAME", ""}, {"LOGINCONTEXT", ""}}, "", ".."},
+        AccountCase{"OnlyNdsUser", {{"NWUSERNAME", "user7"}}, runningAccount, ""},
+        AccountCase{"OnlyContext", {{"LOGINCONTEXT", "dept.main"}}, runningAccount, ""},
+        AccountCase{"BothEmptyCountAsDefined",
+                    {{"NWUSERNAME", ""}, {"LOGINCONTEXT", ""}},
+                    runningAccount,
+                    ".."},
         AccountCase{"OtherCase", {{"username", "lower"}}, "lower", ""},
         AccountCase{"ExactCaseWins", {{"username", "lower"}, {"USERNAME", "exact"}}, "exact", ""},
         AccountCase{

@@ -14,7 +14,16 @@ namespace {
 constexpr std::size_t adapterBufferSize = 1920;
 constexpr std::size_t adapterRecordSize = 640;
 
-NetworkInterface& interfaceNamed(std::vector<NetworkInterface>& interfaces, const char* name) {
+// glibc lists an address that carries a label ("eth0:1") under the label. A
+// label is its interface's name, a colon and a suffix, and interface names
+// never hold a colon, so the part before the colon names the interface.
+std::string interfaceName(const char* entryName) {
+    const std::string name(entryName);
+    return name.substr(0, name.find(':'));
+}
+
+NetworkInterface& interfaceNamed(std::vector<NetworkInterface>& interfaces,
+                                 const std::string& name) {
     for (NetworkInterface& known : interfaces) {
         if (known.name == name) {
             return known;
@@ -22,7 +31,6 @@ NetworkInterface& interfaceNamed(std::vector<NetworkInterface>& interfaces, cons
     }
     NetworkInterface added;
     added.name = name;
-    added.index = if_nametoindex(name);
     return interfaces.emplace_back(std::move(added));
 }
 
@@ -59,8 +67,9 @@ std::vector<NetworkInterface> describeInterfaces(const ifaddrs* entries) {
         if (entry->ifa_name == nullptr) {
             continue;
         }
-        NetworkInterface& interface = interfaceNamed(interfaces, entry->ifa_name);
+        NetworkInterface& interface = interfaceNamed(interfaces, interfaceName(entry->ifa_name));
         interface.loopback = interface.loopback || (entry->ifa_flags & IFF_LOOPBACK) != 0;
+        interface.up = interface.up || (entry->ifa_flags & IFF_UP) != 0;
         if (entry->ifa_addr == nullptr) {
             continue;
         }
@@ -70,11 +79,21 @@ std::vector<NetworkInterface> describeInterfaces(const ifaddrs* entries) {
             addIpv4Address(interface, *reinterpret_cast<const sockaddr_in*>(entry->ifa_addr));
         }
     }
+    // The link-layer entry carries the index; only an interface without one
+    // costs a look-up.
+    for (NetworkInterface& interface : interfaces) {
+        if (interface.index == 0) {
+            interface.index = if_nametoindex(interface.name.c_str());
+        }
+    }
     return interfaces;
 }
 
 std::uint32_t selectFirstAdapter(std::vector<NetworkInterface> interfaces, AdapterRecord& first) {
-    std::erase_if(interfaces, [](const NetworkInterface& interface) { return interface.loopback; });
+    // Windows lists neither the loopback interface nor a disabled adapter.
+    std::erase_if(interfaces, [](const NetworkInterface& interface) {
+        return interface.loopback || !interface.up;
+    });
     if (interfaces.empty()) {
         return noAdapterRecords;
     }

@@ -89,9 +89,50 @@ TEST(DescribeInterfaces, GathersEachInterfaceFromItsEntries) {
     EXPECT_TRUE(interfaces[3].linkAddress.empty());
 }
 
+TEST(DescribeInterfaces, LabelledAddressesBelongToTheirInterface) {
+    InterfaceList list;
+    list.link("eth0", IFF_UP, 2, {0x02, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e});
+    list.link("eth1", 0, 3, {0x02, 0, 0, 0, 0, 0x03});
+    list.ipv4("eth0:1", IFF_UP, "192.168.7.9");
+    list.ipv4("eth0", IFF_UP, "10.0.0.5");
+    list.ipv4("eth1:backup", 0, "10.1.0.1");
+
+    const std::vector<NetworkInterface> interfaces = describeInterfaces(list.head());
+    ASSERT_EQ(interfaces.size(), 2u);
+    EXPECT_EQ(interfaces[0].name, "eth0");
+    EXPECT_EQ(interfaces[0].index, 2u);
+    EXPECT_TRUE(interfaces[0].up);
+    EXPECT_EQ(interfaces[0].firstIpv4Address, "192.168.7.9") << "listed first, label or not";
+    EXPECT_EQ(interfaces[1].name, "eth1");
+    EXPECT_FALSE(interfaces[1].up);
+    EXPECT_EQ(interfaces[1].firstIpv4Address, "10.1.0.1");
+}
+
+TEST(SelectFirstAdapterRecord, LabelledOnlyAddressIsTheInterfaceAddress) {
+    InterfaceList list;
+    list.link("lo", IFF_UP | IFF_LOOPBACK, 1, {0, 0, 0, 0, 0, 0});
+    list.link("br0", 0, 2, {0x02, 0, 0, 0, 0, 0x02});
+    list.link("tap0", IFF_UP, 3, {0x02, 0xaa, 0xbb, 0xcc, 0xdd, 0xee});
+    list.ipv4("lo", IFF_UP | IFF_LOOPBACK, "127.0.0.1");
+    list.ipv4("tap0:1", IFF_UP, "10.9.8.7");
+    list.ipv4("tap0:2", IFF_UP, "10.9.8.8");
+    list.ipv4("tap0:3", IFF_UP, "10.9.8.9");
+
+    AdapterRecord first;
+    ASSERT_EQ(selectFirstAdapter(describeInterfaces(list.head()), first), adapterQuerySucceeded)
+        << "three labels are one adapter, not three more";
+    EXPECT_EQ(first.address[1], 0xaa);
+    EXPECT_EQ(first.address[5], 0xee);
+    EXPECT_STREQ(first.ipAddress.data(), "10.9.8.7");
+}
+
 NetworkInterface interface(const char* name, unsigned index, bool loopback = false,
-                           std::optional<std::string> ip = "10.0.0.1") {
-    return {name, index, loopback, {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(index)}, ip};
+                           std::optional<std::string> ip = "10.0.0.1", bool up = true) {
+    return {name, index, loopback, up, {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(index)}, ip};
+}
+
+NetworkInterface downInterface(const char* name, unsigned index) {
+    return interface(name, index, false, "10.0.0.1", false);
 }
 
 struct SelectionCase {
@@ -135,6 +176,23 @@ INSTANTIATE_TEST_SUITE_P(
                       adapterQuerySucceeded,
                       3,
                       "10.0.0.3"},
+        SelectionCase{"DownInterfaceSkipped",
+                      {interface("lo", 1, true), downInterface("br0", 2),
+                       interface("eth0", 3, false, "10.0.0.3")},
+                      adapterQuerySucceeded,
+                      3,
+                      "10.0.0.3"},
+        SelectionCase{"OnlyDownInterfaces",
+                      {interface("lo", 1, true), downInterface("ifb0", 2)},
+                      noAdapterRecords,
+                      0,
+                      ""},
+        SelectionCase{"DownInterfacesTakeNoRoom",
+                      {downInterface("ifb0", 2), interface("a", 3), interface("b", 4),
+                       interface("c", 5), downInterface("ifb1", 6)},
+                      adapterQuerySucceeded,
+                      3,
+                      "10.0.0.1"},
         SelectionCase{"NoIpv4Address",
                       {interface("eth0", 2, false, std::nullopt)},
                       adapterQuerySucceeded,

@@ -11,6 +11,7 @@ import unittest
 import uuid
 
 from harness import IS_WINDOWS, SandboxTest, binary, export_registry
+from report_support import block_fields, local_log_path, split_lines
 
 # A fixed offset without daylight saving (UTC+1), read alike by the C library
 # of both builds, so the expected texts do not depend on the day of the test.
@@ -55,10 +56,22 @@ def unescape(text):
     return "".join(out)
 
 
-def wine_user_name():
-    """Wine gives its processes the USERNAME of the account that runs it,
-    whatever the environment brings."""
+def running_account_name():
+    """The account that runs the test. Wine gives its processes this USERNAME
+    whatever the environment brings; the POSIX build takes it from the account
+    database when USERNAME is unset."""
     return pwd.getpwuid(os.getuid()).pw_name
+
+
+def unused_uid():
+    """A user id that the account database does not know."""
+    uid = 54321
+    while True:
+        try:
+            pwd.getpwuid(uid)
+        except KeyError:
+            return uid
+        uid += 1
 
 
 def wine_prefix():
@@ -165,11 +178,12 @@ class StoredFacts(SandboxTest):
         self.assertNotIn("SetupDate", values)
 
     def test_account_names(self):
+        running = running_account_name()
         cases = [
             ({"USERNAME": "jdoe", "NWUSERNAME": "user7", "LOGINCONTEXT": "dept.main"},
              "jdoe", ".user7.dept.main"),
-            ({"NWUSERNAME": "user7"}, "", ""),
-            ({"NWUSERNAME": "", "LOGINCONTEXT": ""}, "", ".."),
+            ({"NWUSERNAME": "user7"}, running, ""),
+            ({"NWUSERNAME": "", "LOGINCONTEXT": ""}, running, ".."),
             ({"username": "lower", "LoginContext": "c", "NwUserName": "u"}, "lower", ".u.c"),
         ]
         for env, sam_name, nds_name in cases:
@@ -177,7 +191,92 @@ class StoredFacts(SandboxTest):
                 self.record("-u", "-n", env=env)
                 values = self.version_key()
                 self.assertEqual(values.get("UNW"), nds_name)
-                self.assertEqual(values.get("UWN"), wine_user_name() if IS_WINDOWS else sam_name)
+                self.assertEqual(values.get("UWN"), running if IS_WINDOWS else sam_name)
+
+    @unittest.skipIf(IS_WINDOWS, "Wine sets USERNAME in every process")
+    @unittest.skipUnless(os.geteuid() == 0, "running as other accounts needs root")
+    def test_without_username_the_account_database_names_the_user(self):
+        # The sandbox must be reachable and its store writable for the other accounts.
+        os.chmod(self.sandbox.root, 0o755)
+        os.chmod(self.sandbox.registry_dir, 0o777)
+        for account, sam_name in (("nobody", "nobody"), (str(unused_uid()), "")):
+            with self.subTest(account=account):
+                # Each account starts a store of its own, which only it may open.
+                for name in os.listdir(self.sandbox.registry_dir):
+                    os.remove(os.path.join(self.sandbox.registry_dir, name))
+                command = ["setpriv", "--reuid=" + account, "--regid=nogroup", "--clear-groups",
+                           binary(), "HKCU", self.app, self.version, "-u"]
+                completed = subprocess.run(command, env=self.sandbox.environment(),
+                                           cwd=self.sandbox.root, capture_output=True,
+                                           timeout=60)
+                self.assertEqual(completed.returncode, 0, completed.stderr)
+                self.assertEqual(self.version_key().get("UWN"), sam_name)
+
+
+def namespace_support():
+    """Why interfaces of a test's own cannot be made here, or None when they can."""
+    if IS_WINDOWS:
+        return "the Windows build asks GetAdaptersInfo, not the interfaces of a namespace"
+    if os.geteuid() != 0:
+        return "a network namespace of the test's own needs root"
+    for tool in ("unshare", "ip"):
+        if shutil.which(tool) is None:
+            return tool + " is not installed"
+    probe = subprocess.run(["unshare", "-n", "ip", "tuntap", "add", "tap0", "mode", "tap"],
+                           capture_output=True, timeout=30)
+    if probe.returncode != 0:
+        return "no tap devices in a new network namespace: " + probe.stderr.decode(errors="replace")
+    return None
+
+
+@unittest.skipIf(namespace_support(), namespace_support())
+class FirstAdapter(SandboxTest):
+    """The adapter the log block shows, among interfaces the test makes in a
+    network namespace of its own (whose loopback interface comes first)."""
+
+    def log_block_in_namespace(self, setup):
+        script = "set -e\n" + setup + '\nexec "$@"\n'
+        completed = subprocess.run(
+            ["unshare", "-n", "sh", "-c", script, "sh", binary(), "HKCU", "App", "1.0", "-l"],
+            env=self.sandbox.environment(), cwd=self.sandbox.root, capture_output=True,
+            timeout=60)
+        self.assertEqual(completed.returncode, 0, completed.stderr)
+        with open(local_log_path(self.sandbox), "rb") as log:
+            _, values = block_fields(split_lines(log.read()))
+        return values[0], values[1]
+
+    def test_the_first_interface_that_is_up_with_its_labelled_address(self):
+        mac, ip = self.log_block_in_namespace("""
+            ip link add br0 type bridge
+            ip tuntap add tap0 mode tap
+            ip link set tap0 address 02:aa:bb:cc:dd:0e
+            ip link set tap0 up
+            ip addr add 10.9.8.7/24 dev tap0 label tap0:1
+            ip addr add 10.9.8.8/24 dev tap0 label tap0:2
+            ip addr add 10.9.8.9/24 dev tap0 label tap0:3
+        """)
+        self.assertEqual((mac, ip), (b"02:AA:BB:CC:DD:0E", b"10.9.8.7"))
+
+    def test_an_interface_that_is_up_without_an_address_shows_zeros(self):
+        mac, ip = self.log_block_in_namespace("""
+            ip link add br0 type bridge
+            ip link add veth0 address 02:00:00:00:00:0a type veth peer name veth1
+            ip link set veth0 up
+        """)
+        self.assertEqual((mac, ip), (b"02:00:00:00:00:0A", b"0.0.0.0"))
+
+    def test_four_interfaces_that_are_up_do_not_fit(self):
+        setup = "".join("ip tuntap add tap{0} mode tap\nip link set tap{0} up\n".format(n)
+                        for n in range(4))
+        self.assertEqual(self.log_block_in_namespace(setup), (b"", b""))
+
+    def test_only_loopback_and_interfaces_that_are_down_give_empty_texts(self):
+        self.assertEqual(self.log_block_in_namespace("""
+            ip link set lo up
+            ip link add br0 type bridge
+            ip tuntap add tap0 mode tap
+            ip addr add 10.9.8.7/24 dev tap0
+        """), (b"", b""))
 
 
 if __name__ == "__main__":

@@ -9,21 +9,28 @@ import tempfile
 import time
 import unittest
 
-from harness import IS_WINDOWS, SandboxTest, binary
+from harness import BIN_DIR, IS_WINDOWS, SandboxTest, binary
 from report_support import (SYSLOG_MESSAGE, TcpReceiver, UdpReceiver, block_fields, free_port,
                             local_log_path, split_lines, swv_record_pattern)
 
 LIBRARY = "clsyslog.dll" if IS_WINDOWS else "libclsyslog.so"
 LOCAL0_INFO = b"134"  # facility 16 * 8 + severity 6
+# The build's stand-in library, which records its calls in the current folder.
+STAND_IN = os.path.join(os.path.dirname(os.path.normpath(BIN_DIR)), "stand-in", LIBRARY)
 
 
-class SyslogRecord(SandboxTest):
+class WithFreshLog(SandboxTest):
+    """Each test starts without a local log (Wine's is shared by every case)."""
+
     def setUp(self):
         super().setUp()
         self.log_path = local_log_path(self.sandbox)
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
         self.addCleanup(lambda: os.path.exists(self.log_path) and os.remove(self.log_path))
+
+
+class SyslogRecord(WithFreshLog):
 
     def receiver(self, kind):
         receiver = kind()
@@ -87,6 +94,98 @@ class SyslogRecord(SandboxTest):
         with open(self.log_path, "rb") as log:
             self.assertEqual(block_fields(split_lines(log.read()))[1][2], b"App")
         self.assertIsNone(receiver.receive(timeout=1))
+
+
+    def test_the_record_is_sent_when_the_version_key_cannot_be_created(self):
+        receiver = self.receiver(UdpReceiver)
+        # Too long for a sub-key path, while the application key can be made.
+        version = "9" * 250
+        result = self.run_qoramark("HKCU", "App", version, "-c", "-L",
+                                   "127.0.0.1:%d" % receiver.port)
+        self.assertEqual(result.exit_code, 234)
+        self.assert_swv_message(receiver.receive(), b"App", version.encode())
+
+
+def bindable_receivers(port):
+    """A UDP and a TCP receiver on a port of loopback, or None where it is taken or
+    needs privileges the test lacks."""
+    receivers = []
+    try:
+        for kind in (socket.SOCK_DGRAM, socket.SOCK_STREAM):
+            sock = socket.socket(socket.AF_INET, kind)
+            receivers.append(sock)
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            sock.bind(("127.0.0.1", port))
+            if kind == socket.SOCK_STREAM:
+                sock.listen(4)
+            sock.setblocking(False)
+    except OSError:
+        for sock in receivers:
+            sock.close()
+        return None
+    return receivers
+
+
+class LibraryCalls(WithFreshLog):
+    """The calls a run makes into the syslog library, seen through the stand-in
+    library beside a copy of the program."""
+
+    def setUp(self):
+        super().setUp()
+        self.folder = os.path.join(self.sandbox.root, "with-stand-in")
+        os.makedirs(self.folder)
+        shutil.copy2(binary(), self.folder)
+        shutil.copy2(STAND_IN, self.folder)
+
+    def run_copy(self, *args, status=None):
+        env = {"CLSYSLOG_STAND_IN_STATUS": status} if status is not None else None
+        # An absolute program path makes the harness run that copy.
+        return self.run_qoramark(*args, env=env, program=os.path.join(self.folder, "qoramark"))
+
+    def calls(self):
+        path = os.path.join(self.sandbox.root, "clsyslog-calls.txt")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as calls:
+            return calls.read().splitlines()
+
+    def logged_application(self):
+        with open(self.log_path, "rb") as log:
+            return block_fields(split_lines(log.read()))[1][2]
+
+    def test_a_sending_run_makes_the_three_calls_in_order(self):
+        result = self.run_copy("HKCU", "App", "1.0", "-v", "7", "-L", "loghost:1514")
+        self.assertEqual(result.exit_code, 0)
+        calls = self.calls()
+        self.assertEqual(len(calls), 3, calls)
+        self.assertEqual(calls[0], b"SlInitialize")
+        self.assertTrue(calls[1].startswith(b"SlSendMessageA 16 6 loghost:1514 "), calls[1])
+        record = calls[1][len(b"SlSendMessageA 16 6 loghost:1514 "):]
+        self.assertIsNotNone(swv_record_pattern(b"App", b"1.0", b"7").fullmatch(record), record)
+        self.assertEqual(calls[2], b"SlUninitialize")
+
+    def test_a_failed_initialisation_gets_no_send_and_no_uninitialisation(self):
+        baseline = self.run_qoramark("HKCU", "App", "1.0", "-c").exit_code
+        result = self.run_copy("HKCU", "App", "1.0", "-c", "-l", "-L", "loghost", status="1")
+        self.assertEqual(result.exit_code, baseline)
+        self.assertEqual(self.calls(), [b"SlInitialize"])
+        self.assertEqual(self.logged_application(), b"App")
+
+    def test_a_run_without_L_makes_no_call_and_sends_nothing(self):
+        # A listener on the default syslog port as well, where that port can be had.
+        receivers = bindable_receivers(514) or []
+        for sock in receivers:
+            self.addCleanup(sock.close)
+        result = self.run_copy("HKCU", "App", "1.0", "-l", "-r", "-c", "-u", "-n", "-v", "7")
+        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(self.calls(), [])
+        self.assertEqual(self.logged_application(), b"App")
+        result = self.run_qoramark("HKCU", "App", "1.0", "-l", "-r", "-c", "-u", "-n")
+        self.assertEqual(result.exit_code, 0)
+        for sock in receivers:
+            with self.subTest(kind=sock.type):
+                with self.assertRaises(BlockingIOError):
+                    sock.recv(1) if sock.type == socket.SOCK_DGRAM else sock.accept()
 
 
 RSYSLOG_CONFIG = """\
