@@ -251,7 +251,8 @@ std::int32_t openStore(RegistryKey root, sqlite3*& db) {
     // A connection lasts one run; checkpointing at each close would sync the
     // files on every run. The journal is checkpointed as it grows instead, and
     // kept short: a run that opens the store alone reads all of it back first.
-    // A run adds about 17 pages, so this checkpoints every sixth run or so.
+    // A run commits two keys of about one page each, so this checkpoints about
+    // every fiftieth run.
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     execute(db, "PRAGMA wal_autocheckpoint=100");
     int persistWal = 1;
