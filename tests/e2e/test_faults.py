@@ -296,6 +296,26 @@ class UnusableStore(SandboxTest):
                     self.assertEqual(file_bytes(self.store()), content)
                 os.chmod(self.sandbox.registry_dir, 0o755)
 
+    @unittest.skipUnless(CAN_MOUNT, "needs root and a private mount namespace for a tmpfs")
+    def test_store_on_a_full_filesystem_fails_the_run_and_keeps_no_part_of_the_key(self):
+        # The first run lays down the store; the second finds no room to commit.
+        script = ('mount -t tmpfs -o size=256k none "$QORAMARK_REGISTRY_DIR" && '
+                  '"$@" HKCU App 1.0 -v 1 && '
+                  'cat /dev/zero > "$QORAMARK_REGISTRY_DIR/filler" 2>/dev/null; '
+                  '"$@" HKCU Full 2.0 -c -u -v 2; code=$?; rm "$QORAMARK_REGISTRY_DIR/filler"; '
+                  'cp "$QORAMARK_REGISTRY_DIR"/HKCU.db* "$COPY_TO"; exit $code')
+        copy = os.path.join(self.sandbox.root, "copy")
+        os.mkdir(copy)
+        command = ["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh",
+                   binary()]
+        completed = run_command(self.sandbox, command, env={"COPY_TO": copy})
+        self.assertNotIn(completed.returncode, (0, -signal.SIGKILL), completed.stderr)
+        self.assertEqual(completed.stderr, b"")
+        values = store_values(os.path.join(copy, "HKCU.db"))
+        self.assertEqual(values[(b"Software\\QORA\\Installed\\App\\1.0", b"SetupVersion")],
+                         (1, b"1\0"))
+        self.assertEqual([key for key in values if b"Full" in key[0]], [])
+
     def test_damaged_store_gives_bad_db_and_is_left_as_it_is(self):
         self.make_store()
         whole = file_bytes(self.store())
