@@ -7,8 +7,9 @@
 
 namespace {
 
-// An unreachable host holds the caller no longer than this.
-constexpr std::chrono::seconds streamTimeLimit{5};
+// One send, name look-up included, holds the caller no longer than this, whether the host
+// or its name servers do not answer.
+constexpr std::chrono::seconds sendTimeLimit{5};
 
 bool isValidFacility(int facility) {
     return facility >= 0 && facility <= 23;
@@ -28,6 +29,7 @@ CLSYSLOG_API int CLSYSLOG_CALL SlInitialize(void) {
 
 CLSYSLOG_API int CLSYSLOG_CALL SlSendMessageA(const char* host, int facility, int severity,
                                               const char* text) {
+    const clsyslog::Clock::time_point deadline = clsyslog::Clock::now() + sendTimeLimit;
     if (host == nullptr || text == nullptr || !isValidFacility(facility) ||
         !isValidSeverity(severity)) {
         return 1;
@@ -38,10 +40,10 @@ CLSYSLOG_API int CLSYSLOG_CALL SlSendMessageA(const char* host, int facility, in
     }
     const std::string message = clsyslog::formatSyslogMessage(
         facility, severity, clsyslog::currentUtcMoment(), clsyslog::currentOrigin(), text);
-    const bool sent = destination.stream
-                          ? clsyslog::sendOnStream(destination, clsyslog::frameForStream(message),
-                                                   clsyslog::Clock::now() + streamTimeLimit)
-                          : clsyslog::sendDatagram(destination, message);
+    const bool sent =
+        destination.stream
+            ? clsyslog::sendOnStream(destination, clsyslog::frameForStream(message), deadline)
+            : clsyslog::sendDatagram(destination, message, deadline);
     return sent ? 0 : 1;
 }
 

@@ -24,7 +24,8 @@ CLSYSLOG_API int CLSYSLOG_CALL SlInitialize(void);
 
 /* Sends text as one RFC 5424 message with the given facility (0..23) and
    severity (0..7). host is name, name:port, an IPv6 address or [v6]:port,
-   optionally prefixed udp:// (the default) or tcp://; the port defaults to 514. */
+   optionally prefixed udp:// (the default) or tcp://; the port defaults to 514.
+   Returns within about 5 seconds, the look-up of a host name included. */
 CLSYSLOG_API int CLSYSLOG_CALL SlSendMessageA(const char* host, int facility, int severity,
                                               const char* text);
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <regex>
 #include <string>
 
@@ -102,8 +103,8 @@ void expectMessage(const std::string& message, const std::string& pri, const std
     std::smatch fields;
     ASSERT_TRUE(std::regex_match(message, fields, messagePattern)) << message;
     EXPECT_EQ(fields[1], pri);
-    char hostName[256] = {};
-    gethostname(hostName, sizeof hostName - 1);
+    char hostName[HOST_NAME_MAX + 1] = {};
+    gethostname(hostName, sizeof hostName);
     EXPECT_EQ(fields[3], hostName);
     EXPECT_EQ(fields[4], "clsyslog_test");
     EXPECT_EQ(fields[5], std::to_string(getpid()));

@@ -1,12 +1,17 @@
 #include "transport.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -14,30 +19,6 @@
 namespace clsyslog {
 
 namespace {
-
-class AddressList {
-  public:
-    AddressList(const Destination& destination, int socketType) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = socketType;
-        hints.ai_flags = AI_NUMERICSERV;
-        if (getaddrinfo(destination.name.c_str(), destination.port.c_str(), &hints, &head_) != 0) {
-            head_ = nullptr;
-        }
-    }
-    ~AddressList() {
-        if (head_ != nullptr) {
-            freeaddrinfo(head_);
-        }
-    }
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-    const addrinfo* first() const { return head_; }
-
-  private:
-    addrinfo* head_ = nullptr;
-};
 
 int millisecondsLeft(Clock::time_point deadline) {
     const auto left =
@@ -101,13 +82,118 @@ int startNetworking() {
 
 void stopNetworking() {}
 
+AddressList::~AddressList() {
+    if (head_ != nullptr) {
+        freeaddrinfo(head_);
+    }
+}
+
+namespace {
+
+addrinfo hintsFor(int socketType, int flags) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socketType;
+    hints.ai_flags = flags;
+    return hints;
+}
+
+// A name look-up handed to the C library's resolver thread. The request block and the texts
+// it points to must stay valid until that thread is done with them, which may be long after
+// the caller stopped waiting. Nothing of this library runs on that thread (no notification),
+// so the library may even be unloaded meanwhile.
+struct PendingLookUp {
+    std::string name;
+    std::string port;
+    addrinfo hints{};
+    gaicb request{};
+    PendingLookUp* nextAbandoned = nullptr;
+};
+
+// Look-ups given up while still running stay here for the life of the process, since the
+// resolver may still write their results; a leak checker sees them held.
+std::atomic<PendingLookUp*> abandonedLookUps{nullptr};
+
+void abandon(PendingLookUp* lookUp) {
+    // One that has not started yet is taken off the resolver's queue and can go at once.
+    if (gai_cancel(&lookUp->request) == EAI_CANCELED) {
+        delete lookUp;
+        return;
+    }
+    lookUp->nextAbandoned = abandonedLookUps.load();
+    while (!abandonedLookUps.compare_exchange_weak(lookUp->nextAbandoned, lookUp)) {
+    }
+}
+
+// False when the look-up is still running at the deadline. The wait polls, with pauses that
+// grow from 50 us to 10 ms, rather than sleeping in gai_suspend: glibc's resolver thread sets
+// a request's status before it takes the lock under which gai_suspend unlinks its waiter,
+// so a gai_suspend that times out just as the look-up ends leaves its stack-held waiter
+// linked, and the resolver thread then walks freed stack and spins or crashes.
+bool waitForLookUp(gaicb& request, Clock::time_point deadline) {
+    Clock::duration pause = std::chrono::microseconds(50);
+    while (gai_error(&request) == EAI_INPROGRESS) {
+        const Clock::duration left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::min(pause, left));
+        pause = std::min<Clock::duration>(pause * 2, std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// getaddrinfo waits for the name servers as long as resolv.conf lets it (seconds per server,
+// attempt and search domain), so the look-up runs on the resolver's own thread and the call
+// waits for it only until the deadline.
+AddressList lookUpBefore(const Destination& destination, int socketType,
+                         Clock::time_point deadline) {
+    if (Clock::now() >= deadline) {
+        return {};
+    }
+    auto* lookUp =
+        new PendingLookUp{destination.name, destination.port, hintsFor(socketType, AI_NUMERICSERV)};
+    lookUp->request.ar_name = lookUp->name.c_str();
+    lookUp->request.ar_service = lookUp->port.c_str();
+    lookUp->request.ar_request = &lookUp->hints;
+    gaicb* list[] = {&lookUp->request};
+    sigevent noNotification{};
+    noNotification.sigev_notify = SIGEV_NONE;
+    if (getaddrinfo_a(GAI_NOWAIT, list, 1, &noNotification) != 0) {
+        delete lookUp;
+        return {};
+    }
+    if (!waitForLookUp(lookUp->request, deadline)) {
+        abandon(lookUp);
+        return {};
+    }
+    AddressList addresses(lookUp->request.ar_result);
+    const bool found = gai_error(&lookUp->request) == 0;
+    delete lookUp;
+    return found ? std::move(addresses) : AddressList();
+}
+
+} // namespace
+
+AddressList resolveBefore(const Destination& destination, int socketType,
+                          Clock::time_point deadline) {
+    // A literal address needs no resolver and no thread; most runs name their host this way.
+    const addrinfo literal = hintsFor(socketType, AI_NUMERICSERV | AI_NUMERICHOST);
+    addrinfo* head = nullptr;
+    if (getaddrinfo(destination.name.c_str(), destination.port.c_str(), &literal, &head) == 0) {
+        return AddressList(head);
+    }
+    return lookUpBefore(destination, socketType, deadline);
+}
+
 namespace {
 
 // Tries the destination's addresses in order, each on a socket of its own,
 // until attempt succeeds on one.
 template <typename Attempt>
-bool tryEachAddress(const Destination& destination, int socketType, Attempt attempt) {
-    const AddressList addresses(destination, socketType);
+bool tryEachAddress(const Destination& destination, int socketType, Clock::time_point deadline,
+                    Attempt attempt) {
+    const AddressList addresses = resolveBefore(destination, socketType, deadline);
     for (const addrinfo* address = addresses.first(); address != nullptr;
          address = address->ai_next) {
         const int socket =
@@ -126,19 +212,23 @@ bool tryEachAddress(const Destination& destination, int socketType, Attempt atte
 
 } // namespace
 
-bool sendDatagram(const Destination& destination, const std::string& message) {
-    return tryEachAddress(destination, SOCK_DGRAM, [&](int socket, const addrinfo& address) {
-        const ssize_t count = sendto(socket, message.data(), message.size(), MSG_NOSIGNAL,
-                                     address.ai_addr, address.ai_addrlen);
-        return count == static_cast<ssize_t>(message.size());
-    });
+bool sendDatagram(const Destination& destination, const std::string& message,
+                  Clock::time_point deadline) {
+    return tryEachAddress(
+        destination, SOCK_DGRAM, deadline, [&](int socket, const addrinfo& address) {
+            const ssize_t count = sendto(socket, message.data(), message.size(), MSG_NOSIGNAL,
+                                         address.ai_addr, address.ai_addrlen);
+            return count == static_cast<ssize_t>(message.size());
+        });
 }
 
 bool sendOnStream(const Destination& destination, const std::string& bytes,
                   Clock::time_point deadline) {
-    return tryEachAddress(destination, SOCK_STREAM, [&](int socket, const addrinfo& address) {
-        return connectBefore(socket, address, deadline) && sendAllBefore(socket, bytes, deadline);
-    });
+    return tryEachAddress(destination, SOCK_STREAM, deadline,
+                          [&](int socket, const addrinfo& address) {
+                              return connectBefore(socket, address, deadline) &&
+                                     sendAllBefore(socket, bytes, deadline);
+                          });
 }
 
 UtcMoment currentUtcMoment() {
@@ -157,9 +247,11 @@ UtcMoment currentUtcMoment() {
 
 Origin currentOrigin() {
     Origin origin;
+    // Room for the longest name and its terminator: gethostname fails on a name that does
+    // not fit whole.
     char name[HOST_NAME_MAX + 1] = {};
-    if (gethostname(name, sizeof name - 1) == 0) {
-        origin.hostName = name;
+    if (gethostname(name, sizeof name) == 0) {
+        origin.hostName.assign(name, strnlen(name, sizeof name));
     }
     char path[PATH_MAX] = {};
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);

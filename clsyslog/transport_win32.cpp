@@ -5,32 +5,11 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace clsyslog {
 
 namespace {
-
-class AddressList {
-  public:
-    AddressList(const Destination& destination, int socketType) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = socketType;
-        if (getaddrinfo(destination.name.c_str(), destination.port.c_str(), &hints, &head_) != 0) {
-            head_ = nullptr;
-        }
-    }
-    ~AddressList() {
-        if (head_ != nullptr) {
-            freeaddrinfo(head_);
-        }
-    }
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-    const addrinfo* first() const { return head_; }
-
-  private:
-    addrinfo* head_ = nullptr;
-};
 
 timeval timeLeft(Clock::time_point deadline) {
     auto left =
@@ -103,13 +82,136 @@ void stopNetworking() {
     WSACleanup();
 }
 
+AddressList::~AddressList() {
+    if (head_ != nullptr) {
+        freeaddrinfo(head_);
+    }
+}
+
+namespace {
+
+addrinfo hintsFor(int socketType, int flags) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socketType;
+    hints.ai_flags = flags;
+    return hints;
+}
+
+// A name look-up on a thread of its own, shared by that thread and the caller. Whichever
+// lets go last frees it, so a caller that stopped waiting leaves nothing the thread could
+// still touch.
+struct PendingLookUp {
+    std::string name;
+    std::string port;
+    addrinfo hints{};
+    addrinfo* result = nullptr;
+    HANDLE done = nullptr;
+    LONG holders = 2;
+};
+
+void letGo(PendingLookUp* lookUp) {
+    if (InterlockedDecrement(&lookUp->holders) != 0) {
+        return;
+    }
+    if (lookUp->result != nullptr) {
+        freeaddrinfo(lookUp->result);
+    }
+    CloseHandle(lookUp->done);
+    delete lookUp;
+}
+
+// The thread holds a Winsock reference of its own, taken for it before it starts, so the
+// caller's WSACleanup cannot end Winsock under a look-up that still runs.
+DWORD WINAPI lookUpOnThread(void* parameter) {
+    auto* lookUp = static_cast<PendingLookUp*>(parameter);
+    addrinfo* result = nullptr;
+    if (getaddrinfo(lookUp->name.c_str(), lookUp->port.c_str(), &lookUp->hints, &result) == 0) {
+        lookUp->result = result;
+    }
+    SetEvent(lookUp->done);
+    letGo(lookUp);
+    WSACleanup();
+    return 0;
+}
+
+// A thread that may outlive the call runs code of this library, so the library stays loaded
+// for the life of the process, whatever FreeLibrary its caller does.
+bool keepLibraryLoaded() {
+    HMODULE module = nullptr;
+    return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN |
+                                  GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCSTR>(&lookUpOnThread), &module) != 0;
+}
+
+bool startLookUpThread(PendingLookUp* lookUp) {
+    WSADATA data;
+    if (!keepLibraryLoaded() || WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        return false;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, lookUpOnThread, lookUp, 0, nullptr);
+    if (thread == nullptr) {
+        WSACleanup();
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+DWORD millisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+// getaddrinfo waits for the name servers as long as the system lets it, so the look-up runs
+// on a thread of its own and the call waits for it only until the deadline.
+AddressList lookUpBefore(const Destination& destination, int socketType,
+                         Clock::time_point deadline) {
+    if (Clock::now() >= deadline) {
+        return {};
+    }
+    auto* lookUp = new PendingLookUp{destination.name, destination.port, hintsFor(socketType, 0)};
+    lookUp->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (lookUp->done == nullptr) {
+        delete lookUp;
+        return {};
+    }
+    if (!startLookUpThread(lookUp)) {
+        lookUp->holders = 1;
+        letGo(lookUp);
+        return {};
+    }
+    addrinfo* found = nullptr;
+    if (WaitForSingleObject(lookUp->done, millisecondsLeft(deadline)) == WAIT_OBJECT_0) {
+        found = lookUp->result;
+        lookUp->result = nullptr;
+    }
+    letGo(lookUp);
+    return AddressList(found);
+}
+
+} // namespace
+
+AddressList resolveBefore(const Destination& destination, int socketType,
+                          Clock::time_point deadline) {
+    // A literal address needs no resolver and no thread; most runs name their host this way.
+    const addrinfo literal = hintsFor(socketType, AI_NUMERICHOST);
+    addrinfo* head = nullptr;
+    if (getaddrinfo(destination.name.c_str(), destination.port.c_str(), &literal, &head) == 0) {
+        return AddressList(head);
+    }
+    return lookUpBefore(destination, socketType, deadline);
+}
+
 namespace {
 
 // Tries the destination's addresses in order, each on a socket of its own,
 // until attempt succeeds on one.
 template <typename Attempt>
-bool tryEachAddress(const Destination& destination, int socketType, Attempt attempt) {
-    const AddressList addresses(destination, socketType);
+bool tryEachAddress(const Destination& destination, int socketType, Clock::time_point deadline,
+                    Attempt attempt) {
+    const AddressList addresses = resolveBefore(destination, socketType, deadline);
     for (const addrinfo* address = addresses.first(); address != nullptr;
          address = address->ai_next) {
         const SOCKET socket =
@@ -128,19 +230,23 @@ bool tryEachAddress(const Destination& destination, int socketType, Attempt atte
 
 } // namespace
 
-bool sendDatagram(const Destination& destination, const std::string& message) {
-    return tryEachAddress(destination, SOCK_DGRAM, [&](SOCKET socket, const addrinfo& address) {
-        const int count = sendto(socket, message.data(), static_cast<int>(message.size()), 0,
-                                 address.ai_addr, static_cast<int>(address.ai_addrlen));
-        return count == static_cast<int>(message.size());
-    });
+bool sendDatagram(const Destination& destination, const std::string& message,
+                  Clock::time_point deadline) {
+    return tryEachAddress(
+        destination, SOCK_DGRAM, deadline, [&](SOCKET socket, const addrinfo& address) {
+            const int count = sendto(socket, message.data(), static_cast<int>(message.size()), 0,
+                                     address.ai_addr, static_cast<int>(address.ai_addrlen));
+            return count == static_cast<int>(message.size());
+        });
 }
 
 bool sendOnStream(const Destination& destination, const std::string& bytes,
                   Clock::time_point deadline) {
-    return tryEachAddress(destination, SOCK_STREAM, [&](SOCKET socket, const addrinfo& address) {
-        return connectBefore(socket, address, deadline) && sendAllBefore(socket, bytes, deadline);
-    });
+    return tryEachAddress(destination, SOCK_STREAM, deadline,
+                          [&](SOCKET socket, const addrinfo& address) {
+                              return connectBefore(socket, address, deadline) &&
+                                     sendAllBefore(socket, bytes, deadline);
+                          });
 }
 
 UtcMoment currentUtcMoment() {
@@ -152,9 +258,10 @@ UtcMoment currentUtcMoment() {
 
 Origin currentOrigin() {
     Origin origin;
+    // Winsock wants room for the name and its terminator, and 256 bytes always suffice.
     char name[256] = {};
-    if (gethostname(name, sizeof name - 1) == 0) {
-        origin.hostName = name;
+    if (gethostname(name, sizeof name) == 0) {
+        origin.hostName.assign(name, strnlen(name, sizeof name));
     }
     char path[MAX_PATH + 1] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
