@@ -20,7 +20,7 @@ namespace {
 using namespace qoramark::platform;
 using namespace qoramark::store;
 
-std::string fuzzStoreFolder;
+std::string fuzzFolder;
 
 void check(bool condition) {
     if (!condition) {
@@ -32,7 +32,7 @@ void removeStore() {
     for (const char* suffix : {"", "-wal", "-shm"}) {
         unlink((storePath(currentUserRoot) + suffix).c_str());
     }
-    rmdir(fuzzStoreFolder.c_str());
+    rmdir(fuzzFolder.c_str());
 }
 
 std::string upperAscii(std::string text) {
@@ -82,7 +82,7 @@ void checkValueRoundTrip(RegistryKey key, const std::string& name, std::uint32_t
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char folder[] = "/tmp/qoramark-fuzz-XXXXXX";
     check(mkdtemp(folder) != nullptr);
-    fuzzStoreFolder = folder;
+    fuzzFolder = folder;
     setenv("QORAMARK_REGISTRY_DIR", folder, 1);
     std::atexit(removeStore);
     return 0;

@@ -29,7 +29,6 @@ std::string commandLineTailFromArguments(int argc, const char* const* argv) {
     return tail;
 }
 
-
 std::string commandLineTailAfterProgramName(const char* commandLine) {
     const auto* cursor = reinterpret_cast<const unsigned char*>(commandLine);
     if (*cursor == '"') {

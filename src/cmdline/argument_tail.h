@@ -10,7 +10,6 @@ namespace qoramark {
 // whitespace wrapped in double quotes so that it stays one word.
 std::string commandLineTailFromArguments(int argc, const char* const* argv);
 
-
 // The process command line without the program's own name and the blanks and
 // control characters (0x01 to 0x20) after it. A name that begins with a double
 // quote runs to the next double quote, which goes too; any other name runs to

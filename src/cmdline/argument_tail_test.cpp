@@ -31,7 +31,6 @@ TEST(ArgumentTail, QuotedArgumentsComeBackAsOneEntryEach) {
     EXPECT_EQ(commandLine.entry(3).value, "a b");
 }
 
-
 struct ProgramNameCase {
     const char* commandLine;
     const char* tail;

@@ -4,7 +4,8 @@
 
 namespace qoramark {
 
-// samName from USERNAME (on POSIX, the running account's name when it is unset); ndsName as "." + NWUSERNAME + "." + LOGINCONTEXT.
+// samName from USERNAME (on POSIX, the running account's name when it is unset); ndsName as "." +
+// NWUSERNAME + "." + LOGINCONTEXT.
 void gatherAccountNames(RunFacts& facts);
 
 } // namespace qoramark

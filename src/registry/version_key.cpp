@@ -67,7 +67,9 @@ std::int32_t writeVersionKey(RootKey rootKey, const std::string& versionKeyPath,
     if (settings.writeNdsName) {
         keepFirstFailure(exitCode, replaceText(key, "UNW", facts.ndsName));
     }
-    reg::closeRegistryKey(key);
+    // The key's writes are kept only once it is closed; when that fails, none
+    // of them are, which the exit code reports like a failed kept write.
+    keepFirstFailure(exitCode, reg::closeRegistryKey(key));
     return exitCode;
 }
 

@@ -113,6 +113,7 @@ struct ExitCodeCase {
     std::string options;
     std::vector<Failure> failures;
     std::int32_t expectedExitCode;
+    std::int32_t closeStatus = 0; // the key's writes could not be kept
 };
 
 void PrintTo(const ExitCodeCase& c, std::ostream* os) {
@@ -127,6 +128,7 @@ TEST_P(ExitCodeTable, IsTheFirstFailureOfTheKeptWrites) {
     for (const Failure& failure : c.failures) {
         fake::failSet(failure.valueName, failure.status);
     }
+    fake::failClose(reg::currentUserRoot, versionKey, c.closeStatus);
 
     EXPECT_EQ(write(settingsWith(c.options)), c.expectedExitCode);
     EXPECT_EQ(fake::calls().back(), "close");
@@ -156,7 +158,18 @@ INSTANTIATE_TEST_SUITE_P(
                       {"SetupDateString", ioFailed},
                       {"RunDate", ioFailed},
                       {"RunDateString", ioFailed}},
-                     0}));
+                     0},
+        ExitCodeCase{"writes not kept at the close", "srcun", {}, ioFailed, ioFailed},
+        ExitCodeCase{"writes not kept after a failed kept write: the write counts",
+                     "un",
+                     {{"UWN", reg::errorAccessDenied}},
+                     reg::errorAccessDenied,
+                     ioFailed},
+        ExitCodeCase{"date value fails and writes not kept",
+                     "r",
+                     {{"RunDate", ioFailed}},
+                     reg::errorBadDb,
+                     reg::errorBadDb}));
 
 } // namespace
 } // namespace qoramark

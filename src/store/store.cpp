@@ -53,14 +53,23 @@ constexpr sqlite3_int64 rootKeyId = 1;
 
 // One connection per root and process, opened at the first key and kept for
 // the keys after it: opening a store and reading its schema costs more than a
-// run's writes. No transaction stays open between operations, so every write
-// is committed when its call returns, and other runs wait only as long as
-// one operation takes.
+// run's writes.
+//
+// A key's operations form one write transaction, begun when the key is opened
+// and committed when it is closed, so a run killed in between leaves none of
+// that key's writes rather than some of them. Keys opened while another is
+// open on the same connection join its transaction, which the last close
+// commits. A run holds one key at a time for a few operations, so other runs
+// wait for the write lock only that long.
 
 struct StoreConnection {
     std::string path;
     sqlite3* db = nullptr;
+    // Keys open on this connection; the transaction is open while there are any.
     std::uint32_t openKeys = 0;
+    // Why the open transaction ended early (SQLite rolls back on some failures,
+    // such as a full disk); errorSuccess while it runs.
+    std::int32_t transactionLost = errorSuccess;
     sqlite3_stmt* findKey = nullptr;
     sqlite3_stmt* insertKey = nullptr;
     sqlite3_stmt* selectValue = nullptr;
@@ -242,49 +251,24 @@ std::int32_t openStore(RegistryKey root, sqlite3*& db) {
     // A connection lasts one run; checkpointing at each close would sync the
     // files on every run. The journal is checkpointed as it grows instead, and
     // kept short: a run that opens the store alone reads all of it back first.
-    // A run adds about 17 pages, so this checkpoints every sixth run or so.
+    // A run commits two keys of about one page each, so this checkpoints about
+    // every fiftieth run.
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     execute(db, "PRAGMA wal_autocheckpoint=100");
     int persistWal = 1;
     sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persistWal);
-    std::int32_t result = errorSuccess;
-    StoreKind kind = StoreKind::foreign;
-    status = identifyStore(db, kind);
-    if (status != SQLITE_OK) {
-        result = statusFromSqlite(status);
-    } else if (kind == StoreKind::foreign) {
-        result = errorBadDb;
-    } else if (sqlite3_db_readonly(db, "main") != 0) {
-        result = errorAccessDenied;
-    } else if (kind == StoreKind::empty) {
-        result = createSchema(db);
-    }
-    if (result != errorSuccess) {
-        sqlite3_close(db);
-        db = nullptr;
-    }
-    return result;
+    return errorSuccess;
 }
 
 // The store's connection for this process: the one already open on the root's
-// file, checked again, or a new one. A store that cannot be used is not kept,
-// so every key finds out for itself. Idle connections to other files (the
-// folder changed in between) are closed.
+// file or a new one. Idle connections to other files (the folder changed in
+// between) are closed.
 std::int32_t connectStore(RegistryKey root, StoreConnection*& store) {
     const std::string path = storePath(root);
     auto& connections = storeConnections();
     for (const auto& connection : connections) {
         if (connection->path == path) {
-            // Another program may have made the file something else meanwhile.
-            StoreKind kind = StoreKind::foreign;
-            if (const int status = identifyStore(connection->db, kind); status != SQLITE_OK) {
-                return statusFromSqlite(status);
-            }
-            if (kind != StoreKind::ours) {
-                return errorBadDb;
-            }
             store = connection.get();
-            ++store->openKeys;
             return errorSuccess;
         }
     }
@@ -295,9 +279,85 @@ std::int32_t connectStore(RegistryKey root, StoreConnection*& store) {
         return status;
     }
     store = connection.get();
-    ++store->openKeys;
     connections.push_back(std::move(connection));
     return errorSuccess;
+}
+
+// The status of a file that cannot be written: a foreign one is still told
+// apart, so it never looks like a store that only lacks permissions.
+std::int32_t readOnlyStatus(sqlite3* db) {
+    StoreKind kind = StoreKind::foreign;
+    const int status = identifyStore(db, kind);
+    if (status != SQLITE_OK) {
+        return statusFromSqlite(status);
+    }
+    return kind == StoreKind::ours || kind == StoreKind::empty ? errorAccessDenied : errorBadDb;
+}
+
+// Takes the write lock (waiting for other runs up to the busy timeout) and
+// checks, under it, that the file is a store of this schema: another program
+// may have replaced it since the connection was opened. An empty file gets
+// the schema first.
+std::int32_t beginTransaction(StoreConnection& store) {
+    sqlite3* db = store.db;
+    if (sqlite3_db_readonly(db, "main") != 0) {
+        return readOnlyStatus(db);
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!execute(db, "BEGIN IMMEDIATE")) {
+            return statusFromSqlite(sqlite3_errcode(db));
+        }
+        StoreKind kind = StoreKind::foreign;
+        const int status = identifyStore(db, kind);
+        if (status == SQLITE_OK && kind == StoreKind::ours) {
+            store.transactionLost = errorSuccess;
+            return errorSuccess;
+        }
+        execute(db, "ROLLBACK");
+        if (status != SQLITE_OK) {
+            return statusFromSqlite(status);
+        }
+        if (kind == StoreKind::foreign || attempt > 0) {
+            return errorBadDb;
+        }
+        if (const std::int32_t created = createSchema(db); created != errorSuccess) {
+            return created;
+        }
+    }
+    return errorBadDb;
+}
+
+// Whether the key's transaction still runs; once SQLite has rolled it back,
+// later writes would each be committed on their own, so they are refused.
+std::int32_t transactionStatus(StoreConnection& store) {
+    if (store.transactionLost == errorSuccess && sqlite3_get_autocommit(store.db) != 0) {
+        store.transactionLost = errorRegistryIoFailed;
+    }
+    return store.transactionLost;
+}
+
+// A failed step may have ended the transaction; the failure is kept for the
+// key's close.
+std::int32_t stepFailure(StoreConnection& store, int result) {
+    const std::int32_t status = statusFromSqlite(result);
+    if (sqlite3_get_autocommit(store.db) != 0 && store.transactionLost == errorSuccess) {
+        store.transactionLost = status;
+    }
+    return status;
+}
+
+std::int32_t commitTransaction(StoreConnection& store) {
+    if (const std::int32_t lost = transactionStatus(store); lost != errorSuccess) {
+        return lost;
+    }
+    if (execute(store.db, "COMMIT")) {
+        return errorSuccess;
+    }
+    const std::int32_t failed = statusFromSqlite(sqlite3_errcode(store.db));
+    if (sqlite3_get_autocommit(store.db) == 0) {
+        execute(store.db, "ROLLBACK");
+    }
+    return failed;
 }
 
 // Splits a sub-key path as the registry does: runs of backslashes separate
@@ -376,22 +436,6 @@ int findOrCreateKey(StoreConnection& store, const std::vector<std::string>& comp
     return status;
 }
 
-std::int32_t resolveKey(StoreConnection& store, const std::vector<std::string>& components,
-                        sqlite3_int64& id) {
-    sqlite3* db = store.db;
-    if (!execute(db, "BEGIN IMMEDIATE")) {
-        return statusFromSqlite(sqlite3_errcode(db));
-    }
-    const int status = findOrCreateKey(store, components, id);
-    if (status != SQLITE_OK || !execute(db, "COMMIT")) {
-        const std::int32_t failed =
-            statusFromSqlite(status != SQLITE_OK ? status : sqlite3_errcode(db));
-        execute(db, "ROLLBACK");
-        return failed;
-    }
-    return errorSuccess;
-}
-
 // The kept statements may have been left stepped (a query that found nothing
 // returns early), so each use starts from a reset one.
 void bindValueName(sqlite3_stmt* statement, sqlite3_int64 keyId, const char* valueName) {
@@ -416,11 +460,22 @@ std::int32_t openKey(RegistryKey root, const char* subKey, OpenKey*& key) {
     if (const std::int32_t status = connectStore(root, store); status != errorSuccess) {
         return status;
     }
-    sqlite3_int64 id = 0;
-    if (const std::int32_t status = resolveKey(*store, components, id); status != errorSuccess) {
-        --store->openKeys;
-        return status;
+    if (store->openKeys == 0) {
+        if (const std::int32_t status = beginTransaction(*store); status != errorSuccess) {
+            return status;
+        }
+    } else if (const std::int32_t lost = transactionStatus(*store); lost != errorSuccess) {
+        return lost;
     }
+    sqlite3_int64 id = 0;
+    if (const int status = findOrCreateKey(*store, components, id); status != SQLITE_OK) {
+        const std::int32_t failed = stepFailure(*store, status);
+        if (store->openKeys == 0 && sqlite3_get_autocommit(store->db) == 0) {
+            execute(store->db, "ROLLBACK");
+        }
+        return failed;
+    }
+    ++store->openKeys;
     key = new OpenKey{store, id};
     return errorSuccess;
 }
@@ -429,6 +484,9 @@ std::int32_t queryValue(OpenKey& key, const char* valueName, std::uint32_t* type
                         std::uint8_t* data, std::uint32_t* byteCount) {
     if (data != nullptr && byteCount == nullptr) {
         return errorInvalidParameter;
+    }
+    if (const std::int32_t lost = transactionStatus(*key.store); lost != errorSuccess) {
+        return lost;
     }
     sqlite3_stmt*& select = key.store->selectValue;
     int status = prepareOnce(key.store->db, select,
@@ -442,7 +500,7 @@ std::int32_t queryValue(OpenKey& key, const char* valueName, std::uint32_t* type
         return errorFileNotFound;
     }
     if (status != SQLITE_ROW) {
-        return statusFromSqlite(status);
+        return stepFailure(*key.store, status);
     }
     const auto storedType = static_cast<std::uint32_t>(sqlite3_column_int64(select, 0));
     const void* stored = sqlite3_column_blob(select, 1);
@@ -470,6 +528,9 @@ std::int32_t setValue(OpenKey& key, const char* valueName, std::uint32_t type,
     if (data == nullptr && byteCount != 0) {
         return errorInvalidParameter;
     }
+    if (const std::int32_t lost = transactionStatus(*key.store); lost != errorSuccess) {
+        return lost;
+    }
     // The name keeps the spelling it was first stored with, as in the registry.
     sqlite3_stmt*& upsert = key.store->upsertValue;
     int status = prepareOnce(key.store->db, upsert,
@@ -486,10 +547,13 @@ std::int32_t setValue(OpenKey& key, const char* valueName, std::uint32_t type,
                       static_cast<int>(byteCount), SQLITE_STATIC);
     status = sqlite3_step(upsert);
     sqlite3_reset(upsert);
-    return status == SQLITE_DONE ? errorSuccess : statusFromSqlite(status);
+    return status == SQLITE_DONE ? errorSuccess : stepFailure(*key.store, status);
 }
 
 std::int32_t deleteValue(OpenKey& key, const char* valueName) {
+    if (const std::int32_t lost = transactionStatus(*key.store); lost != errorSuccess) {
+        return lost;
+    }
     sqlite3_stmt*& remove = key.store->deleteValue;
     int status = prepareOnce(key.store->db, remove,
                              "DELETE FROM registry_values WHERE key = ?1 AND name = ?2");
@@ -500,15 +564,18 @@ std::int32_t deleteValue(OpenKey& key, const char* valueName) {
     status = sqlite3_step(remove);
     sqlite3_reset(remove);
     if (status != SQLITE_DONE) {
-        return statusFromSqlite(status);
+        return stepFailure(*key.store, status);
     }
     return sqlite3_changes(key.store->db) > 0 ? errorSuccess : errorFileNotFound;
 }
 
 std::int32_t closeKey(OpenKey* key) {
-    --key->store->openKeys;
+    StoreConnection& store = *key->store;
     delete key;
-    return errorSuccess;
+    if (--store.openKeys > 0) {
+        return errorSuccess;
+    }
+    return commitTransaction(store);
 }
 
 } // namespace qoramark::store

@@ -5,7 +5,11 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "store/store.h"
 #include "store/store_export.h"
@@ -31,9 +35,7 @@ class Store : public testing::Test {
         setenv("QORAMARK_REGISTRY_DIR", folder_.c_str(), 1);
     }
     void TearDown() override {
-        for (OpenKey* key : open_) {
-            closeKey(key);
-        }
+        closeAll();
         unsetenv("QORAMARK_REGISTRY_DIR");
         fs::remove_all(folder_);
     }
@@ -54,7 +56,15 @@ class Store : public testing::Test {
         return setValue(k, name, regSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
                         static_cast<std::uint32_t>(text.size() + 1));
     }
+    void closeAll() {
+        for (OpenKey* key : open_) {
+            EXPECT_EQ(closeKey(key), errorSuccess);
+        }
+        open_.clear();
+    }
+    // What another reader sees once the keys are closed, and so committed.
     std::string exported(const std::string& path) {
+        closeAll();
         ExportPath target;
         EXPECT_TRUE(parseExportPath(path, target));
         std::string text;
@@ -202,16 +212,131 @@ TEST_F(ForeignFile, OtherSqliteDatabaseIsBadDbAndUnchanged) {
 
 TEST_F(ForeignFile, StoreOfANewerSchemaIsBadDbAndUnchanged) {
     key("Software");
-    for (OpenKey* k : open_) {
-        closeKey(k);
-    }
-    open_.clear();
+    closeAll();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((folder_ / "HKCU.db").c_str(), &db), SQLITE_OK);
     sqlite3_exec(db, "PRAGMA user_version=2; PRAGMA journal_mode=DELETE", nullptr, nullptr,
                  nullptr);
     sqlite3_close(db);
     expectUntouched(readFile(folder_ / "HKCU.db"));
+}
+
+// The values and keys another connection sees in the store file.
+std::string committedRows(const fs::path& file) {
+    sqlite3* db = nullptr;
+    std::string rows;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT name FROM registry_keys WHERE id > 1"
+                           " UNION ALL SELECT name FROM registry_values ORDER BY 1",
+                           -1, &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            rows += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            rows += ' ';
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+TEST_F(Store, AKeysWritesAreSeenByOthersOnlyOnceItIsClosed) {
+    OpenKey& k = key("Software\\App");
+    setText(k, "One", "1");
+    setText(k, "Two", "2");
+    EXPECT_EQ(committedRows(folder_ / "HKCU.db"), "");
+
+    closeAll();
+    EXPECT_EQ(committedRows(folder_ / "HKCU.db"), "App One Software Two ");
+}
+
+// Runs the steps in a child process of their own, as a run of the program,
+// which ends by being killed when asked to.
+void runInChild(void (*steps)(), bool killed) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        steps();
+        if (killed) {
+            raise(SIGKILL);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(killed, WIFSIGNALED(status));
+}
+
+TEST_F(Store, ARunKilledWithKeysOpenLeavesNoneOfTheirWrites) {
+    runInChild(
+        [] {
+            OpenKey* k = nullptr;
+            if (openKey(currentUserRoot, "Software\\App", k) == errorSuccess) {
+                setValue(*k, "One", regSz, reinterpret_cast<const std::uint8_t*>("old"), 4);
+                closeKey(k);
+            }
+        },
+        false);
+    runInChild(
+        [] {
+            OpenKey* app = nullptr;
+            OpenKey* version = nullptr;
+            if (openKey(currentUserRoot, "Software\\App", app) == errorSuccess &&
+                openKey(currentUserRoot, "Software\\App\\1.0", version) == errorSuccess) {
+                deleteValue(*app, "One");
+                setValue(*version, "Two", regSz, reinterpret_cast<const std::uint8_t*>("2"), 2);
+            }
+        },
+        true);
+
+    EXPECT_EQ(committedRows(folder_ / "HKCU.db"), "App One Software ");
+    std::uint8_t buffer[8] = {};
+    std::uint32_t count = sizeof buffer;
+    EXPECT_EQ(queryValue(key("Software\\App"), "One", nullptr, buffer, &count), errorSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), count), std::string("old\0", 4));
+}
+
+// The store's files may grow by nothing more, so the commit at the close
+// cannot write its journal.
+class StoreThatCannotGrow : public Store {
+  protected:
+    void SetUp() override {
+        Store::SetUp();
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+    }
+    void TearDown() override {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        Store::TearDown();
+    }
+    void stopGrowth() {
+        rlimit limit = saved_;
+        limit.rlim_cur = fs::file_size(folder_ / "HKCU.db-wal");
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    void allowGrowth() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+    rlimit saved_{};
+};
+
+TEST_F(StoreThatCannotGrow, ACommitThatFailsAtTheCloseIsReportedAndKeepsNothing) {
+    key("Software");
+    closeAll();
+    OpenKey* k = nullptr;
+    ASSERT_EQ(openKey(currentUserRoot, "Software\\App\\1.0", k), errorSuccess);
+    ASSERT_EQ(setText(*k, "SetupVersion", "7"), errorSuccess);
+    stopGrowth();
+
+    EXPECT_NE(closeKey(k), errorSuccess);
+
+    allowGrowth();
+    EXPECT_EQ(committedRows(folder_ / "HKCU.db"), "Software ");
+    // The connection goes on with the next key.
+    OpenKey& next = key("Software\\Other");
+    EXPECT_EQ(setText(next, "x", "y"), errorSuccess);
+    closeAll();
+    EXPECT_EQ(committedRows(folder_ / "HKCU.db"), "Other Software x ");
 }
 
 TEST_F(Store, NewStoreRecordsItsSchemaAndUsesWal) {

@@ -152,6 +152,86 @@ class KilledRuns(SandboxTest):
                       export_registry(self.sandbox))
 
 
+def strace_can_kill():
+    if IS_WINDOWS or shutil.which("strace") is None:
+        return False
+    probe = subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", "trace=getpid",
+                            "-e", "inject=getpid:signal=KILL", "sh", "-c", "echo $$"],
+                           capture_output=True, timeout=30)
+    return probe.returncode == -signal.SIGKILL
+
+
+CAN_KILL_AT_WRITES = strace_can_kill()
+
+
+@unittest.skipIf(IS_WINDOWS, POSIX_STORE)
+class KilledRunsLeaveWholeKeys(SandboxTest):
+    """Every run writes the same version key with values that name the run; after
+    a run killed at any moment, the key holds every value of one single run."""
+    KEY = b"Software\\QORA\\Installed\\Whole\\1.0"
+    RANDOM_ROUNDS = 40
+    MOST_WRITES = 500
+
+    def setUp(self):
+        super().setUp()
+        self.store = os.path.join(self.sandbox.registry_dir, "HKCU.db")
+        self.assertEqual(run_command(self.sandbox, self.command(), self.env("0")).returncode, 0)
+        self.assert_key_whole()
+
+    @staticmethod
+    def command():
+        return [binary(), "HKCU", "Whole", "1.0", "-v", "from-run", "-u", "-n", "-r", "-c"]
+
+    @staticmethod
+    def env(mark):
+        return {"USERNAME": "u" + mark, "NWUSERNAME": "n" + mark, "LOGINCONTEXT": "c" + mark}
+
+    def assert_key_whole(self):
+        self.assertEqual(integrity(self.store), [("ok",)])
+        values = store_values(self.store)
+        names = [b"SetupVersion", b"RunCount", b"RunDate", b"RunDateString", b"UWN", b"UNW"]
+        missing = [name for name in names if (self.KEY, name) not in values]
+        self.assertEqual(missing, [])
+        uwn = values[(self.KEY, b"UWN")][1]
+        unw = values[(self.KEY, b"UNW")][1]
+        mark = uwn[1:-1]
+        self.assertEqual(unw, b".n" + mark + b".c" + mark + b"\0", (uwn, unw))
+
+    @unittest.skipUnless(CAN_KILL_AT_WRITES, "needs strace allowed to trace and kill")
+    def test_killed_at_each_write_of_the_store(self):
+        for write in range(1, self.MOST_WRITES):
+            command = ["strace", "-f", "-o", "/dev/null", "-e", "trace=pwrite64,write",
+                       "-e", "inject=pwrite64,write:signal=KILL:when=%d" % write] + self.command()
+            env = self.env(str(write))
+            # The leak checker of the sanitizer build cannot run under a tracer.
+            env["ASAN_OPTIONS"] = "detect_leaks=0"
+            completed = run_command(self.sandbox, command, env)
+            self.assert_key_whole()
+            if completed.returncode == 0:
+                break
+            self.assertEqual(completed.returncode, -signal.SIGKILL, completed.stderr)
+        else:
+            self.fail("a run made more than %d writes" % self.MOST_WRITES)
+        self.assertEqual(store_values(self.store)[(self.KEY, b"UWN")][1],
+                         b"u%d\0" % write, "the run that was not killed wrote the key")
+
+    def test_killed_at_random_moments(self):
+        started = time.monotonic()
+        run_command(self.sandbox, self.command(), self.env("timed"))
+        run_time = time.monotonic() - started
+        chance = random.Random(20261211)
+        for round_number in range(self.RANDOM_ROUNDS):
+            process = subprocess.Popen(
+                self.command(), env=self.sandbox.environment(self.env("r%d" % round_number)),
+                cwd="/", stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.PIPE)
+            time.sleep(chance.uniform(0, run_time))
+            process.send_signal(signal.SIGKILL)
+            _, stderr = process.communicate(timeout=60)
+            check_no_sanitizer_report(stderr)
+            self.assert_key_whole()
+
+
 @unittest.skipIf(IS_WINDOWS, "the log's place is set up through the POSIX build's SystemRoot")
 class FullDisk(SandboxTest):
     def assert_run_ignores_the_log(self, env=None):
@@ -218,6 +298,26 @@ class UnusableStore(SandboxTest):
                 if content is not None:
                     self.assertEqual(file_bytes(self.store()), content)
                 os.chmod(self.sandbox.registry_dir, 0o755)
+
+    @unittest.skipUnless(CAN_MOUNT, "needs root and a private mount namespace for a tmpfs")
+    def test_store_on_a_full_filesystem_fails_the_run_and_keeps_no_part_of_the_key(self):
+        # The first run lays down the store; the second finds no room to commit.
+        script = ('mount -t tmpfs -o size=256k none "$QORAMARK_REGISTRY_DIR" && '
+                  '"$@" HKCU App 1.0 -v 1 && '
+                  'cat /dev/zero > "$QORAMARK_REGISTRY_DIR/filler" 2>/dev/null; '
+                  '"$@" HKCU Full 2.0 -c -u -v 2; code=$?; rm "$QORAMARK_REGISTRY_DIR/filler"; '
+                  'cp "$QORAMARK_REGISTRY_DIR"/HKCU.db* "$COPY_TO"; exit $code')
+        copy = os.path.join(self.sandbox.root, "copy")
+        os.mkdir(copy)
+        command = ["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh",
+                   binary()]
+        completed = run_command(self.sandbox, command, env={"COPY_TO": copy})
+        self.assertNotIn(completed.returncode, (0, -signal.SIGKILL), completed.stderr)
+        self.assertEqual(completed.stderr, b"")
+        values = store_values(os.path.join(copy, "HKCU.db"))
+        self.assertEqual(values[(b"Software\\QORA\\Installed\\App\\1.0", b"SetupVersion")],
+                         (1, b"1\0"))
+        self.assertEqual([key for key in values if b"Full" in key[0]], [])
 
     def test_damaged_store_gives_bad_db_and_is_left_as_it_is(self):
         self.make_store()

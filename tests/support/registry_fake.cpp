@@ -29,6 +29,7 @@ struct State {
     std::map<std::string, std::int32_t> createFailures;
     std::map<std::string, std::int32_t> setFailures;
     std::map<std::string, std::int32_t> readFailures;
+    std::map<std::string, std::int32_t> closeFailures; // by root and folded path
     std::vector<std::string> calls;
     RegistryKey nextHandle = firstHandle;
     int mostOpen = 0;
@@ -140,6 +141,10 @@ void failRead(const std::string& valueName, std::int32_t status) {
     state().readFailures[folded(valueName)] = status;
 }
 
+void failClose(RegistryKey root, const std::string& keyPath, std::int32_t status) {
+    state().closeFailures[keyId(root, keyPath)] = status;
+}
+
 } // namespace qoramark::platform::fake
 
 namespace qoramark::platform {
@@ -244,7 +249,13 @@ std::int32_t deleteRegistryValue(RegistryKey key, const char* valueName) {
 
 std::int32_t closeRegistryKey(RegistryKey key) {
     state().calls.push_back("close");
-    return state().open.erase(key) != 0 ? errorSuccess : 6;
+    const auto opened = state().open.find(key);
+    if (opened == state().open.end()) {
+        return 6;
+    }
+    const auto failure = state().closeFailures.find(opened->second);
+    state().open.erase(opened);
+    return failure != state().closeFailures.end() ? failure->second : errorSuccess;
 }
 
 } // namespace qoramark::platform

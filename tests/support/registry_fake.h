@@ -43,5 +43,7 @@ Value value(RegistryKey root, const std::string& keyPath, const std::string& nam
 void failCreate(const std::string& keyPath, std::int32_t status);
 void failSet(const std::string& valueName, std::int32_t status);
 void failRead(const std::string& valueName, std::int32_t status); // queries with a buffer
+// Closing that key gives the status, as when its writes cannot be kept.
+void failClose(RegistryKey root, const std::string& keyPath, std::int32_t status);
 
 } // namespace qoramark::platform::fake
