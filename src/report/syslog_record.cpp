@@ -1,7 +1,7 @@
 #include "report/syslog_record.h"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/syslog_library.h"
 
@@ -15,25 +15,37 @@ constexpr const char* notApplicable = "n/a";
 
 } // namespace
 
-// No field can show more than the record holds, so each is taken only that far:
-// the record reads the same, and a field of 32,767 characters is not walked
-// through to its end.
+namespace {
+
+void appendQuoted(std::string& text, const std::string& value) {
+    text.append(1, '"').append(value).append(1, '"');
+}
+
+} // namespace
+
+// The record is put together whole and then cut to what its buffer holds, so no
+// field is ever written past the buffer, however long the names are.
 void formatSyslogRecord(const RunSettings& settings, const RunFacts& facts, SyslogBuffer& record) {
-    record.fill('\0');
-    const int field = static_cast<int>(record.size() - 1);
-    const int formed =
-        std::snprintf(record.data(), record.size(),
-                      "\"SWV\",\"%.*s\",\"%.*s\",\"%.*s\",\"%.*s\",%ld,\"%.*s\",%ld,"
-                      "\"%.*s\",\"%.*s\",\"%s\",\"%s\"",
-                      field, facts.macAddress.c_str(), field, facts.ipAddress.c_str(), field,
-                      settings.appName.c_str(), field, settings.appVersion.c_str(),
-                      static_cast<long>(facts.runTime), field, facts.runDateString.c_str(),
-                      static_cast<long>(facts.setupTime), field, facts.setupDateString.c_str(),
-                      field, settings.setupVersion.c_str(), notApplicable, notApplicable);
-    // A formatting failure leaves no half-made record behind.
-    if (formed < 0) {
-        record.fill('\0');
+    std::string text;
+    appendQuoted(text, "SWV");
+    for (const std::string* value :
+         {&facts.macAddress, &facts.ipAddress, &settings.appName, &settings.appVersion}) {
+        text.append(1, ',');
+        appendQuoted(text, *value);
     }
+    text.append(1, ',').append(std::to_string(facts.runTime)).append(1, ',');
+    appendQuoted(text, facts.runDateString);
+    text.append(1, ',').append(std::to_string(facts.setupTime));
+    for (const std::string* value : {&facts.setupDateString, &settings.setupVersion}) {
+        text.append(1, ',');
+        appendQuoted(text, *value);
+    }
+    for (int i = 0; i < 2; ++i) {
+        text.append(1, ',');
+        appendQuoted(text, notApplicable);
+    }
+    record.fill('\0');
+    text.copy(record.data(), record.size() - 1);
 }
 
 // The record is formed before the library is asked to start, also when it then does not.
