@@ -39,6 +39,16 @@ def local_log_path(sandbox):
     return os.path.join(sandbox.system_root, "QORA.LOG")
 
 
+def fresh_local_log(test):
+    """Removes the build's local log before and after the test, as every case of
+    the Windows build shares the one of the Wine prefix; returns its path."""
+    path = local_log_path(test.sandbox)
+    if os.path.exists(path):
+        os.remove(path)
+    test.addCleanup(lambda: os.path.exists(path) and os.remove(path))
+    return path
+
+
 def split_lines(data):
     """The file's lines without their line ends; fails on a line end of the other build."""
     assert data.endswith(LINE_END), data[-40:]

@@ -15,7 +15,7 @@ import unittest
 import uuid
 
 from harness import IS_WINDOWS, SandboxTest, binary, under_wine, RUN_TIMEOUT
-from report_support import block_fields, local_log_path, split_lines
+from report_support import block_fields, fresh_local_log, split_lines
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RUN = os.path.join(REPOSITORY, "collector", "run")
@@ -136,10 +136,7 @@ class ProgramRecordsArrive(CollectorCase):
 
     def setUp(self):
         super().setUp()
-        self.log_path = local_log_path(self.sandbox)
-        if os.path.exists(self.log_path):
-            os.remove(self.log_path)
-        self.addCleanup(lambda: os.path.exists(self.log_path) and os.remove(self.log_path))
+        self.log_path = fresh_local_log(self)
         if IS_WINDOWS:
             prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
             self.file_folder = os.path.join(prefix, "drive_c", "qoramark-" + uuid.uuid4().hex[:8])

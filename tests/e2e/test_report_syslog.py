@@ -11,7 +11,7 @@ import unittest
 
 from harness import BIN_DIR, IS_WINDOWS, SandboxTest, binary
 from report_support import (SYSLOG_MESSAGE, TcpReceiver, UdpReceiver, block_fields, free_port,
-                            local_log_path, split_lines, swv_record_pattern)
+                            fresh_local_log, split_lines, swv_record_pattern)
 
 LIBRARY = "clsyslog.dll" if IS_WINDOWS else "libclsyslog.so.1"
 LOCAL0_INFO = b"134"  # facility 16 * 8 + severity 6
@@ -24,10 +24,7 @@ class WithFreshLog(SandboxTest):
 
     def setUp(self):
         super().setUp()
-        self.log_path = local_log_path(self.sandbox)
-        if os.path.exists(self.log_path):
-            os.remove(self.log_path)
-        self.addCleanup(lambda: os.path.exists(self.log_path) and os.remove(self.log_path))
+        self.log_path = fresh_local_log(self)
 
 
 class SyslogRecord(WithFreshLog):

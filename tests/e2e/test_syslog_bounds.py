@@ -12,7 +12,7 @@ import unittest
 
 from harness import (IS_WINDOWS, RUN_TIMEOUT, SandboxTest, binary, check_no_sanitizer_report,
                      under_wine)
-from report_support import (SYSLOG_MESSAGE, UdpReceiver, block_fields, local_log_path,
+from report_support import (SYSLOG_MESSAGE, UdpReceiver, block_fields, fresh_local_log,
                             split_lines)
 
 IS_ROOT = hasattr(os, "geteuid") and os.geteuid() == 0
@@ -126,10 +126,7 @@ class SilentNameServer:
 class NamespaceTest(SandboxTest):
     def setUp(self):
         super().setUp()
-        self.log_path = local_log_path(self.sandbox)
-        if os.path.exists(self.log_path):
-            os.remove(self.log_path)
-        self.addCleanup(lambda: os.path.exists(self.log_path) and os.remove(self.log_path))
+        self.log_path = fresh_local_log(self)
 
     def run_command(self, command):
         started = time.monotonic()
