@@ -12,6 +12,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import uuid
 from dataclasses import dataclass
 
 BUILD = os.environ.get("QORAMARK_BUILD", "posix")
@@ -116,6 +117,26 @@ def run_qoramark(sandbox, args, env=None, program="qoramark"):
     )
     check_no_sanitizer_report(completed.stderr)
     return Result(completed.returncode, completed.stdout, completed.stderr)
+
+
+def make_file_folder(test):
+    """A new folder for files the program opens: on drive C of the Wine prefix for
+    the Windows build (removed after the test), in the sandbox otherwise."""
+    if IS_WINDOWS:
+        prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
+        folder = os.path.join(prefix, "drive_c", "qoramark-" + uuid.uuid4().hex[:12])
+        test.addCleanup(shutil.rmtree, folder, True)
+    else:
+        folder = os.path.join(test.sandbox.root, "files")
+    os.makedirs(folder)
+    return folder
+
+
+def program_path(folder, name):
+    """The name of a file in a folder from make_file_folder, as the program sees it."""
+    if IS_WINDOWS:
+        return "C:\\" + os.path.basename(folder) + "\\" + name
+    return os.path.join(folder, name)
 
 
 class SandboxTest(unittest.TestCase):

@@ -14,7 +14,8 @@ import time
 import unittest
 import uuid
 
-from harness import IS_WINDOWS, SandboxTest, binary, under_wine, RUN_TIMEOUT
+from harness import (IS_WINDOWS, RUN_TIMEOUT, SandboxTest, binary, make_file_folder, program_path,
+                     under_wine)
 from report_support import block_fields, fresh_local_log, split_lines
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -137,23 +138,14 @@ class ProgramRecordsArrive(CollectorCase):
     def setUp(self):
         super().setUp()
         self.log_path = fresh_local_log(self)
-        if IS_WINDOWS:
-            prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
-            self.file_folder = os.path.join(prefix, "drive_c", "qoramark-" + uuid.uuid4().hex[:8])
-            os.makedirs(self.file_folder)
-            self.addCleanup(shutil.rmtree, self.file_folder, True)
-        else:
-            self.file_folder = os.path.join(self.sandbox.root, "files")
-            os.makedirs(self.file_folder)
+        self.file_folder = make_file_folder(self)
 
     def setup_file(self, moment):
         path = os.path.join(self.file_folder, "setup.exe")
         with open(path, "wb") as f:
             f.write(b"setup")
         os.utime(path, (moment, moment))
-        if IS_WINDOWS:
-            return "C:\\" + os.path.basename(self.file_folder) + "\\setup.exe"
-        return path
+        return program_path(self.file_folder, "setup.exe")
 
     def run_with_names(self, arguments):
         """Runs the program with these words, names in the code page's bytes.

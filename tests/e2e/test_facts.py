@@ -10,7 +10,8 @@ import time
 import unittest
 import uuid
 
-from harness import IS_WINDOWS, SandboxTest, binary, export_registry
+from harness import (IS_WINDOWS, SandboxTest, binary, export_registry, make_file_folder,
+                     program_path)
 from report_support import block_fields, local_log_path, split_lines
 
 # A fixed offset without daylight saving (UTC+1), read alike by the C library
@@ -74,28 +75,15 @@ def unused_uid():
         uid += 1
 
 
-def wine_prefix():
-    return os.environ.get("WINEPREFIX") or os.path.join(os.path.expanduser("~"), ".wine")
-
-
 class StoredFacts(SandboxTest):
     def setUp(self):
         super().setUp()
         self.app = "Facts" + uuid.uuid4().hex[:12]
         self.version = "1.0"
-        if IS_WINDOWS:
-            self.file_folder = os.path.join(wine_prefix(), "drive_c", "qoramark-" + self.app)
-            os.makedirs(self.file_folder)
-            self.addCleanup(shutil.rmtree, self.file_folder, True)
-        else:
-            self.file_folder = os.path.join(self.sandbox.root, "files")
-            os.makedirs(self.file_folder)
+        self.file_folder = make_file_folder(self)
 
     def program_path(self, name):
-        """The name of a file in the test's folder as the program sees it."""
-        if IS_WINDOWS:
-            return "C:\\qoramark-" + self.app + "\\" + name
-        return os.path.join(self.file_folder, name)
+        return program_path(self.file_folder, name)
 
     def file_written_at(self, moment, name="setup.exe"):
         path = os.path.join(self.file_folder, name)
